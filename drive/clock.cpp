@@ -1,0 +1,18 @@
+#include "drive/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace tavo {
+
+uint64_t TRealClock::NowMs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void TRealClock::Sleep(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace tavo

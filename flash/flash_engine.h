@@ -1,0 +1,72 @@
+// The flash procedure and the start-up steps that read the image: identity extraction,
+// drive matching, the gates, the patch-region refresh, download and commit, verification
+// and the restart offer. No toolkit here: the user is reached through TUserPort, time
+// through TClock, the drive through TAtapi.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "drive/atapi.h"
+#include "drive/clock.h"
+#include "flash/flash_state.h"
+#include "flash/user_port.h"
+#include "image/firmware_image.h"
+
+namespace tavo {
+
+class TFlashEngine {
+ public:
+  TFlashEngine(TFlashState& state, TAtapi& atapi, const TFirmwareImage& image, TUserPort& ui,
+               TClock& clock);
+
+  // --- Start-up ---
+  // Copies the header values of the image into the state (checks the container first;
+  // a container that fails its check is reported in the log and leaves no identity).
+  void CopyHeader();
+  // Image identity extraction from bank 0 (the hidden "&Open" button).
+  void BitBtn1Click();
+  // Lists the drive-table rows whose identity matches the image identity (at most ten)
+  // into state.items / state.driveMap and selects item 0 when there is one.
+  void FillDriveList();
+  // Makes the drive of the selected item current (nothing when the list is empty).
+  void SelectCurrentItem();
+  // "%s %s" of a row's identity and revision.
+  static std::string DriveItemText(const DriveEntry& row);
+  // "<product> Firmware Updater" from the image identity.
+  static std::string CaptionFor(const std::string& edit1);
+  // Text of the start-up confirmation question.
+  static std::string ConfirmationText(const std::string& edit1);
+  // The six notice lines the window appends after start-up.
+  static const char* const kNoticeLines[6];
+
+  // --- Flash run ("&Start") ---
+  void BitBtn2Click();
+  void RunFlash();
+  // True while BitBtn2Click runs (a close request must then be refused).
+  bool Running() const { return running_; }
+
+  bool FamilyGate();
+  bool CheckFamily();
+  bool CheckModel();
+  bool CheckDesignMarker();
+  bool RefreshPatchRegion();
+  bool FlashImage();
+  bool DownloadAndCommit();
+  uint8_t QueryFailure();
+  bool VerifyFlash();
+  // The 16-bit read-back sum, or nothing when a read failed.
+  std::optional<uint16_t> ReadBackChecksum();
+  void OfferReboot();
+
+ private:
+  TFlashState& state_;
+  TAtapi& atapi_;
+  const TFirmwareImage& image_;
+  TUserPort& ui_;
+  TClock& clock_;
+  bool running_ = false;
+};
+
+}  // namespace tavo

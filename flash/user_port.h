@@ -1,0 +1,34 @@
+// The flash procedure's only way to the user. The window, the terminal front end and the
+// tests each implement it.
+#pragma once
+
+#include <string>
+
+namespace tavo {
+
+// Controls whose enabled state the procedure changes.
+enum class TControl { SelDevice, BitBtn2, BitBtn3 };
+
+class TUserPort {
+ public:
+  virtual ~TUserPort() = default;
+  // Appends one line to the log, shows it at once and selects it.
+  virtual void AddLog(const std::string& text) = 0;
+  // Moves the progress bar within its current range.
+  virtual void SetProgress(int value) = 0;
+  virtual void SetProgressRange(int minimum, int maximum) = 0;
+  // Repaints the progress bar at once.
+  virtual void RepaintProgress() = 0;
+  // Processes the pending window messages.
+  virtual void ProcessMessages() = 0;
+  virtual void SetControlEnabled(TControl control, bool enabled) = 0;
+  // Repaints a control at once (after a state change that must be visible during a run).
+  virtual void RepaintControl(TControl control) = 0;
+  // "Reboot this computer right now ?", caption "Warning", OK/Cancel, warning icon.
+  // True when the user chose OK.
+  virtual bool AskReboot() = 0;
+  // Asks the system to restart the computer. Reports nothing back.
+  virtual void RequestReboot() = 0;
+};
+
+}  // namespace tavo

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when any is missing.
+# Quick when everything is already there: it asks dpkg first and runs apt-get only for
+# what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libgl-dev
+  xvfb xauth
+)
+# Extra packages a caller asks for (the kernel test, for instance).
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
