@@ -72,15 +72,15 @@ class TAtapi {
 
   // Command set: every wrapper returns the status byte of ExecCommand (1 = success).
   uint8_t TestUnitReady();
-  uint8_t Inquiry(uint8_t* buffer);                // 50 bytes
+  uint8_t Inquiry(uint8_t* buffer);  // 50 bytes
   uint8_t StopPlayScan();
   uint8_t ModeSenseCapabilities(uint8_t* buffer);  // 256 bytes
   uint8_t StartStopUnit();
   uint8_t FlashWrite(uint8_t* data, uint8_t mode, uint8_t selector, uint16_t length,
                      uint16_t value);
-  uint8_t FlashStatus(uint8_t* buffer);                              // 10 bytes
+  uint8_t FlashStatus(uint8_t* buffer);                                // 10 bytes
   uint8_t ReadMemory(uint8_t* buffer, uint8_t bank, uint16_t offset);  // 256 bytes
-  uint8_t ReadPatchInfo(uint8_t* buffer);                            // 65536 bytes
+  uint8_t ReadPatchInfo(uint8_t* buffer);                              // 65536 bytes
   uint8_t WritePatch(uint8_t* data, uint8_t bank, uint32_t offset, uint8_t length);
   uint8_t ReadFirmware(uint8_t* buffer, uint16_t length);
 
@@ -102,6 +102,10 @@ class TAtapi {
   std::unique_ptr<TSrbExecSCSICmd> execRequest_;
   TPassThroughBlock passThrough_{};
   bool accessHintShown_ = false;
+
+  // Tells the user once how to get access to the drives after an open or a command was
+  // refused with EACCES/EPERM; device names the device when known.
+  void ShowAccessHint(const std::string& device);
 };
 
 // The program-wide object. AtapiUnitInitialize constructs it when the unit's

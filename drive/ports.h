@@ -156,6 +156,10 @@ class TAspiPort {
   virtual TEventHandle CreateEvent() = 0;  // kNoEvent on failure
   virtual TWaitResult WaitEvent(TEventHandle event, uint32_t timeoutMs) = 0;
   virtual void CloseEvent(TEventHandle event) = 0;
+  // The errno value of the last refused device open (EACCES, EPERM, ...) since the
+  // previous call, then 0 until the next refusal. Lets the caller tell the user how to get
+  // access. Ports without devices to open keep the default.
+  virtual int TakeAccessError() { return 0; }
 };
 
 // How TAtapi reaches the user without depending on a toolkit: the front end sets one.

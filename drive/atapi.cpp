@@ -1,0 +1,412 @@
+#include "drive/atapi.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tavo {
+
+namespace {
+
+constexpr uint32_t kAspiWaitMs = 30000;
+constexpr uint8_t kStatusFailed = 4;  // same value as SS_ERR
+constexpr int kPassThroughCountLimit = 4;
+constexpr int kInquiryLength = 50;
+
+const char kAspiMissingText[] = "WNASPI32.DLL not found";
+
+// Copies up to n characters of src into dst, stopping at a NUL in src and filling the rest
+// of the n positions with NUL (the bounded copy used for identities).
+void BoundedCopy(char* dst, const uint8_t* src, size_t n) {
+  size_t i = 0;
+  for (; i < n && src[i] != 0; ++i) dst[i] = static_cast<char>(src[i]);
+  for (; i < n; ++i) dst[i] = 0;
+}
+
+bool IsAccessError(int code) {
+  return code == EACCES || code == EPERM;
+}
+
+// strerror_r comes in two shapes (GNU returns a pointer, XSI an int); both are handled so
+// the text always ends up in scratch or in the returned pointer.
+[[maybe_unused]] const char* StrerrorText(int rc, const char* scratch, int& failure) {
+  if (rc != 0) {
+    failure = rc > 0 ? rc : errno;
+    return nullptr;
+  }
+  return scratch;
+}
+[[maybe_unused]] const char* StrerrorText(const char* text, const char*, int&) {
+  return text;
+}
+
+}  // namespace
+
+TAtapi::TAtapi(const TAtapiConfig& config) : config_(config) {
+  IsNtPlatform();
+  if (ntPlatform_ == 0) {
+    aspiLibrary_ = config_.aspiPort != nullptr && config_.aspiPort->Load();
+    if (!aspiLibrary_) {
+      if (config_.sink != nullptr) config_.sink->ShowPlainMessage(kAspiMissingText);
+      return;
+    }
+    // Zero-filled, so the sense area reads 0 before any command returned sense data.
+    execRequest_ = std::make_unique<TSrbExecSCSICmd>();
+  }
+  DiscoverDrives();
+  SelectDrive(0);
+}
+
+TAtapi::~TAtapi() {
+  execRequest_.reset();
+  if (aspiLibrary_ && config_.aspiPort != nullptr) {
+    config_.aspiPort->Unload();
+    aspiLibrary_ = false;
+  }
+  if (lastOpenedHandle_ != 0 && lastOpenedHandle_ != kInvalidHandle &&
+      config_.passThroughPort != nullptr) {
+    config_.passThroughPort->Close(lastOpenedHandle_);
+  }
+}
+
+bool TAtapi::IsNtPlatform() {
+  ntPlatform_ = config_.passThrough ? 1 : 0;
+  return ntPlatform_ == 1;
+}
+
+uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
+  if (ntPlatform_ == 1) {
+    uint8_t dataIn = kDataUnspecified;
+    if (direction == kDirIn) {
+      dataIn = kDataIn;
+    } else if (direction == kDirOut) {
+      dataIn = kDataOut;
+    }
+    return ExecPassThrough(cdb, data, length, dataIn);
+  }
+
+  TAspiPort* port = config_.aspiPort;
+  if (port == nullptr || !execRequest_) return kStatusFailed;
+  TEventHandle event = port->CreateEvent();
+  if (event == kNoEvent) return kStatusFailed;
+
+  TSrbExecSCSICmd& srb = *execRequest_;
+  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  srb.SRB_HaId = haId_;
+  srb.SRB_Flags = static_cast<uint8_t>(direction | SRB_EVENT_NOTIFY);
+  srb.SRB_Target = targetId_;
+  srb.SRB_Lun = lun_;
+  srb.SRB_BufLen = length;
+  srb.SRB_BufPointer = data;
+  srb.SRB_SenseLen = kAspiSenseLength;
+  srb.SRB_CDBLen = 12;
+  srb.SRB_PostProc = event;
+  std::memcpy(srb.CDBByte, cdb, 12);
+
+  port->SendExec(srb);
+  const int accessError = port->TakeAccessError();
+  if (IsAccessError(accessError)) ShowAccessHint("");
+  if (srb.SRB_Status != SS_PENDING) {
+    port->CloseEvent(event);
+    return srb.SRB_Status;
+  }
+  const TWaitResult result = port->WaitEvent(event, kAspiWaitMs);
+  port->CloseEvent(event);
+  if (result == TWaitResult::Signalled) return srb.SRB_Status;
+  // The port drops the request, so its late completion never reaches the caller's buffer,
+  // which the caller may free as soon as this returns.
+  AbortRequest();
+  return kStatusFailed;
+}
+
+uint8_t TAtapi::ExecPassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length,
+                                uint8_t dataIn) {
+  passThrough_ = TPassThroughBlock{};
+  TScsiPassThroughDirect& sptd = passThrough_.Sptd;
+  sptd.Length = kSptdLength;
+  sptd.CdbLength = 12;
+  sptd.SenseInfoLength = kPassThroughSenseLength;
+  sptd.DataIn = dataIn;
+  sptd.DataTransferLength = length;
+  sptd.TimeOutValue = kPassThroughTimeoutSec;
+  sptd.DataBuffer = data;
+  sptd.SenseInfoOffset = kSenseInfoOffset;
+  std::memcpy(sptd.Cdb, cdb, 12);
+
+  const int error = config_.passThroughPort != nullptr
+                        ? config_.passThroughPort->Execute(driveHandle_, passThrough_)
+                        : ENODEV;
+  if (error != 0 && error != EIO && error != ETIMEDOUT) {
+    ShowSystemError(error);
+    if (IsAccessError(error)) ShowAccessHint("");
+    return 0;
+  }
+  return sptd.ScsiStatus != 0 ? sptd.ScsiStatus : 1;
+}
+
+void TAtapi::AbortRequest() {
+  if (config_.aspiPort == nullptr) return;
+  TSrbAbort abort;
+  abort.SRB_Cmd = SC_ABORT_SRB;
+  abort.SRB_HaId = haId_;
+  abort.SRB_Flags = 0;
+  abort.SRB_Hdr_Rsvd = 0;
+  abort.SRB_ToAbort = execRequest_.get();
+  config_.aspiPort->SendAbort(abort);
+}
+
+void TAtapi::ShowSystemError(int code) {
+  constexpr size_t kTextBuffer = 80;
+  char scratch[256] = {};
+  int failure = 0;
+  const char* text = StrerrorText(strerror_r(code, scratch, sizeof scratch), scratch, failure);
+  char buffer[kTextBuffer] = {};
+  if (text != nullptr) {
+    const size_t len = std::strlen(text);
+    if (len == 0) {
+      failure = EINVAL;
+    } else if (len >= kTextBuffer) {
+      failure = ERANGE;  // the text does not fit the buffer
+    } else {
+      std::memcpy(buffer, text, len);
+    }
+  }
+  char message[kTextBuffer + 64] = {};
+  if (failure == 0) {
+    std::snprintf(message, sizeof message, "%s\n", buffer);
+  } else {
+    std::snprintf(message, sizeof message, "Format message failed.  Error: %d\n", failure);
+  }
+  if (config_.sink != nullptr) config_.sink->ShowPlainMessage(message);
+}
+
+void TAtapi::ShowAccessHint(const std::string& device) {
+  if (accessHintShown_) return;
+  accessHintShown_ = true;
+  const std::string what = device.empty() ? std::string("the drive") : device;
+  if (config_.sink != nullptr) {
+    config_.sink->ShowPlainMessage(
+        "Access to " + what +
+        " was refused. Add your user to the 'cdrom' group (then log in again) or run "
+        "TAVOFlash from an administrator account.");
+  }
+}
+
+uint8_t TAtapi::LastSenseKey() const {
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[2];
+  return execRequest_ ? execRequest_->SenseArea[2] : 0;
+}
+
+uint8_t TAtapi::LastAsc() const {
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[12];
+  return execRequest_ ? execRequest_->SenseArea[12] : 0;
+}
+
+uint8_t TAtapi::LastAscq() const {
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[13];
+  return execRequest_ ? execRequest_->SenseArea[13] : 0;
+}
+
+uint8_t TAtapi::LastTargetStatus() const {
+  if (ntPlatform_ == 1) return passThrough_.Sptd.ScsiStatus;
+  return execRequest_ ? execRequest_->SRB_TargStat : 0;
+}
+
+int TAtapi::DiscoverDrives() {
+  driveCount_ = 0;
+  if (ntPlatform_ == 1) {
+    TPassThroughPort* port = config_.passThroughPort;
+    if (port == nullptr) return driveCount_;
+    const int slots = port->SlotCount();
+    for (int slot = 0; slot < slots; ++slot) {
+      if (!port->IsOpticalSlot(slot)) continue;
+      int error = 0;
+      const TDeviceHandle handle = port->Open(slot, error);
+      lastOpenedHandle_ = handle;
+      if (handle == kInvalidHandle) {
+        if (IsAccessError(error)) ShowAccessHint(port->SlotName(slot));
+        continue;
+      }
+      driveHandle_ = handle;
+      // Cleared first: a failed INQUIRY leaves an empty identity that matches no image.
+      uint8_t inquiry[kInquiryLength] = {};
+      Inquiry(inquiry);
+      DriveEntry& row = drives_[driveCount_];
+      row.Handle = handle;
+      BoundedCopy(row.Identity, inquiry + 8, 24);
+      BoundedCopy(row.Revision, inquiry + 32, 4);
+      // At most four drives are counted; later ones keep overwriting the uncounted row 4.
+      if (driveCount_ < kPassThroughCountLimit) ++driveCount_;
+    }
+    return driveCount_;
+  }
+
+  TAspiPort* port = config_.aspiPort;
+  if (port == nullptr) return driveCount_;
+  const int adapters = static_cast<int>(port->GetSupportInfo() & 0xFF);
+  TSrbGDEVBlock probe;
+  for (int ha = 0; ha < adapters; ++ha) {
+    for (int target = 0; target < 8; ++target) {
+      for (int lun = 0; lun < 8; ++lun) {
+        // The table has 20 rows: stop once it is full rather than write past it.
+        if (driveCount_ >= kDriveTableRows) return driveCount_;
+        probe.SRB_Cmd = SC_GET_DEV_TYPE;
+        probe.SRB_HaId = static_cast<uint8_t>(ha);
+        probe.SRB_Flags = 0;
+        probe.SRB_Hdr_Rsvd = 0;
+        probe.SRB_Target = static_cast<uint8_t>(target);
+        probe.SRB_Lun = static_cast<uint8_t>(lun);
+        probe.SRB_Rsvd1 = 0;
+        port->SendGetDevType(probe);
+        while (probe.SRB_Status == SS_PENDING) PumpMessage();
+        if (probe.SRB_Status != SS_COMP || probe.SRB_DeviceType != 5) continue;
+        DriveEntry& row = drives_[driveCount_];
+        row.HaId = probe.SRB_HaId;
+        row.TargetId = probe.SRB_Target;
+        row.Lun = probe.SRB_Lun;
+        SetTarget(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun);
+        uint8_t inquiry[kInquiryLength] = {};
+        Inquiry(inquiry);
+        std::memcpy(row.Identity, inquiry + 8, 24);
+        row.Identity[24] = 0;
+        BoundedCopy(row.Revision, inquiry + 32, 4);
+        ++driveCount_;
+      }
+    }
+  }
+  return driveCount_;
+}
+
+void TAtapi::SetTarget(uint8_t haId, uint8_t target, uint8_t lun) {
+  haId_ = haId;
+  targetId_ = target;
+  lun_ = lun;
+}
+
+void TAtapi::SelectDrive(int32_t row) {
+  // Only rows of the table can be selected; any other index leaves the current drive.
+  if (row < 0 || row >= kDriveTableRows) return;
+  const DriveEntry& entry = drives_[static_cast<size_t>(row)];
+  driveHandle_ = entry.Handle;
+  haId_ = entry.HaId;
+  targetId_ = entry.TargetId;
+  lun_ = entry.Lun;
+}
+
+void TAtapi::PumpMessage() {
+  if (config_.sink != nullptr) config_.sink->PumpMessage();
+}
+
+const DriveEntry& TAtapi::Drive(int row) const {
+  static const DriveEntry kEmpty{};
+  if (row < 0 || row >= kDriveTableRows) return kEmpty;
+  return drives_[static_cast<size_t>(row)];
+}
+
+// Command set. Each wrapper copies its template, stores its arguments big-endian and sends
+// it to the current drive.
+
+uint8_t TAtapi::TestUnitReady() {
+  uint8_t cdb[12] = {0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  return ExecCommand(cdb, nullptr, 0, kDirNone);
+}
+
+uint8_t TAtapi::Inquiry(uint8_t* buffer) {
+  uint8_t cdb[12] = {0x12, 0, 0, 0, 0x32, 0, 0, 0, 0, 0, 0, 0};
+  return ExecCommand(cdb, buffer, 50, kDirIn);
+}
+
+uint8_t TAtapi::StopPlayScan() {
+  uint8_t cdb[12] = {0x4E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  return ExecCommand(cdb, nullptr, 0, kDirNone);
+}
+
+uint8_t TAtapi::ModeSenseCapabilities(uint8_t* buffer) {
+  uint8_t cdb[12] = {0x5A, 0, 0x2A, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};
+  return ExecCommand(cdb, buffer, 256, kDirIn);
+}
+
+uint8_t TAtapi::StartStopUnit() {
+  uint8_t cdb[12] = {0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  return ExecCommand(cdb, nullptr, 0, kDirNone);
+}
+
+uint8_t TAtapi::FlashWrite(uint8_t* data, uint8_t mode, uint8_t selector, uint16_t length,
+                           uint16_t value) {
+  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA0, 0, 0, 0, 0, 0, 0};
+  cdb[6] = mode;
+  cdb[7] = selector;
+  cdb[8] = static_cast<uint8_t>(length >> 8);
+  cdb[9] = static_cast<uint8_t>(length & 0xFF);
+  cdb[10] = static_cast<uint8_t>(value >> 8);
+  cdb[11] = static_cast<uint8_t>(value & 0xFF);
+  return ExecCommand(cdb, data, length, kDirOut);
+}
+
+uint8_t TAtapi::FlashStatus(uint8_t* buffer) {
+  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xC0, 0, 0, 0, 0, 0, 0};
+  return ExecCommand(cdb, buffer, 10, kDirIn);
+}
+
+uint8_t TAtapi::ReadMemory(uint8_t* buffer, uint8_t bank, uint16_t offset) {
+  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0x11, 0, 0, 0, 0, 0, 0};
+  cdb[6] = static_cast<uint8_t>(offset >> 8);
+  cdb[7] = static_cast<uint8_t>(offset & 0xFF);
+  cdb[9] = bank;
+  return ExecCommand(cdb, buffer, 256, kDirIn);
+}
+
+uint8_t TAtapi::ReadPatchInfo(uint8_t* buffer) {
+  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA3, 0, 0, 0, 0, 0, 0};
+  return ExecCommand(cdb, buffer, 65536, kDirIn);
+}
+
+uint8_t TAtapi::WritePatch(uint8_t* data, uint8_t bank, uint32_t offset, uint8_t length) {
+  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA2, 0, 0, 0, 0, 0, 0};
+  const uint16_t low = static_cast<uint16_t>(offset & 0xFFFF);
+  cdb[7] = bank;
+  cdb[8] = static_cast<uint8_t>(low >> 8);
+  cdb[9] = static_cast<uint8_t>(low & 0xFF);
+  cdb[11] = length;
+  return ExecCommand(cdb, data, length, kDirOut);
+}
+
+uint8_t TAtapi::ReadFirmware(uint8_t* buffer, uint16_t length) {
+  uint8_t cdb[12] = {0x5A, 0, 0x33, 0x41, 0x53, 0x10, 0, 0, 0, 0, 0, 0};
+  cdb[8] = static_cast<uint8_t>(length >> 8);
+  cdb[9] = static_cast<uint8_t>(length & 0xFF);
+  return ExecCommand(cdb, buffer, length, kDirIn);
+}
+
+// The program-wide object and the unit's initialisation counter.
+
+namespace {
+int32_t gInitCounter = 0;
+TAtapi* gAtapi = nullptr;
+}  // namespace
+
+void AtapiUnitInitialize(const TAtapiConfig& config) {
+  if (gInitCounter-- == 0) gAtapi = new TAtapi(config);
+}
+
+void AtapiUnitFinalize() {
+  if (gInitCounter++ == -1) {
+    delete gAtapi;
+    gAtapi = nullptr;
+  }
+}
+
+TAtapi& Atapi() {
+  if (gAtapi == nullptr) {
+    std::fputs("TAVOFlash: drive access used before AtapiUnitInitialize\n", stderr);
+    std::abort();
+  }
+  return *gAtapi;
+}
+
+bool AtapiExists() {
+  return gAtapi != nullptr;
+}
+
+}  // namespace tavo
