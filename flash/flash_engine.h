@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drive/atapi.h"
 #include "drive/clock.h"
@@ -60,13 +61,26 @@ class TFlashEngine {
   std::optional<uint16_t> ReadBackChecksum();
   void OfferReboot();
 
+  // For tests: the nth working-buffer request from now on (1 = the next) fails as if
+  // memory had run out.
+  void SimulateAllocationFailure(int nth) { failAllocationIn_ = nth; }
+
  private:
+  // A cleared working buffer of size bytes, or nothing when memory ran out.
+  std::optional<std::vector<uint8_t>> ObtainBuffer(size_t size);
+  // Re-ranges the progress bar and remembers the maximum.
+  void SetRange(int minimum, int maximum);
+  // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
+  uint16_t BankLength(unsigned bank) const;
+
   TFlashState& state_;
   TAtapi& atapi_;
   const TFirmwareImage& image_;
   TUserPort& ui_;
   TClock& clock_;
   bool running_ = false;
+  int failAllocationIn_ = 0;
+  int progressMax_ = 100;  // the bar is created with the range 0 to 100
 };
 
 }  // namespace tavo
