@@ -1,0 +1,19 @@
+// The window side of TAtapi's way to the user: plain OK boxes and one round of events.
+#pragma once
+
+#include "app/dialogs.h"
+#include "drive/ports.h"
+
+namespace tavo {
+
+class TQtAtapiSink final : public TAtapiSink {
+ public:
+  explicit TQtAtapiSink(TDialogs& dialogs) : dialogs_(dialogs) {}
+  void ShowPlainMessage(const std::string& text) override;
+  void PumpMessage() override;
+
+ private:
+  TDialogs& dialogs_;
+};
+
+}  // namespace tavo

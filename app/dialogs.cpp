@@ -1,0 +1,40 @@
+#include "app/dialogs.h"
+
+#include <QMessageBox>
+#include <QString>
+
+namespace tavo {
+
+namespace {
+
+QMessageBox::Icon ToQt(TDialogIcon icon) {
+  switch (icon) {
+    case TDialogIcon::Warning:
+      return QMessageBox::Warning;
+    case TDialogIcon::Error:
+      return QMessageBox::Critical;
+    case TDialogIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+bool TQtDialogs::AskOkCancel(const std::string& caption, const std::string& text,
+                             TDialogIcon icon) {
+  QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok | QMessageBox::Cancel);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void TQtDialogs::Inform(const std::string& caption, const std::string& text, TDialogIcon icon) {
+  QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+}  // namespace tavo

@@ -1,0 +1,28 @@
+// Every message box of the window goes through TDialogs, so that tests answer the boxes
+// without a real modal box ever appearing.
+#pragma once
+
+#include <string>
+
+namespace tavo {
+
+enum class TDialogIcon { None, Warning, Error };
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  // An OK/Cancel question. True when the user chose OK.
+  virtual bool AskOkCancel(const std::string& caption, const std::string& text,
+                           TDialogIcon icon) = 0;
+  // A message with a single OK button.
+  virtual void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) = 0;
+};
+
+// Real modal message boxes, owned by no window.
+class TQtDialogs final : public TDialogs {
+ public:
+  bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+  void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+};
+
+}  // namespace tavo

@@ -1,0 +1,299 @@
+#include "app/form1.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSessionManager>
+#include <QStatusBar>
+#include <algorithm>
+
+namespace tavo {
+
+namespace {
+
+// Drive and image identities are raw INQUIRY bytes: shown byte for byte, never decoded.
+QString Text(const std::string& s) {
+  return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+
+// Forwards double clicks anywhere on the status bar (its panel and progress bar included)
+// to the window.
+class TDoubleClickFilter final : public QObject {
+ public:
+  TDoubleClickFilter(QObject* parent, TForm1* form) : QObject(parent), form_(form) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+      form_->StatusBar1DblClick();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  TForm1* form_;
+};
+
+}  // namespace
+
+TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialogs& dialogs,
+               TRestarter& restarter, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      dialogs_(dialogs),
+      restarter_(restarter),
+      engine_(state_, atapi, image, *this, clock) {
+  BuildControls();
+#ifndef QT_NO_SESSIONMANAGER
+  // A session logout that arrives while messages are processed inside a run is refused
+  // like any other close request: the drive must not be left half flashed.
+  if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+      if (engine_.Running()) {
+        AddLog(kCloseRefusedLine);
+        if (manager.allowsInteraction()) {
+          manager.cancel();
+        }
+      }
+    });
+  }
+#endif
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildControls() {
+  setObjectName(QStringLiteral("Form1"));
+  setFixedSize(298, 315);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  StatusBar1->setGeometry(0, 296, 298, 19);
+  // Panel 0. It takes the room left of the progress bar so that the drive's list text
+  // stays readable.
+  StatusPanel0 = new QLabel(StatusBar1);
+  StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+  StatusPanel0->setGeometry(2, 2, 165, 17);
+  ProgressBar1 = new QProgressBar(StatusBar1);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setGeometry(169, 2, 128, 17);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+  StatusBar1->installEventFilter(new TDoubleClickFilter(this, this));
+
+  GroupBox1 = new QGroupBox(QStringLiteral("Select Source : "), this);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  // The group box above "Select File : ", where the drive list belongs: the reference top
+  // of 255 would put it over the log and the status bar.
+  GroupBox1->setGeometry(4, 4, 293, 65);
+  SelDevice = new QComboBox(GroupBox1);
+  SelDevice->setObjectName(QStringLiteral("SelDevice"));
+  SelDevice->setEditable(false);
+  SelDevice->setGeometry(30, 25, 227, 21);
+  connect(SelDevice, &QComboBox::activated, this, &TForm1::SelDeviceChange);
+
+  GroupBox2 = new QGroupBox(QStringLiteral("Select File : "), this);
+  GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+  GroupBox2->setGeometry(4, 71, 293, 50);
+  Edit1 = new QLineEdit(GroupBox2);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setReadOnly(true);
+  Edit1->setGeometry(31, 16, 226, 21);
+  BitBtn1 = new QPushButton(QStringLiteral("&Open"), GroupBox2);
+  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+  BitBtn1->setGeometry(190, 16, 75, 25);
+  BitBtn1->setVisible(false);
+
+  ListBox1 = new QListWidget(this);
+  ListBox1->setObjectName(QStringLiteral("ListBox1"));
+  ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListBox1->setGeometry(0, 160, 298, 136);
+
+  BitBtn2 = new QPushButton(QStringLiteral("&Start"), this);
+  BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+  BitBtn2->setGeometry(49, 128, 75, 25);
+  connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
+
+  BitBtn3 = new QPushButton(QStringLiteral("&Exit"), this);
+  BitBtn3->setObjectName(QStringLiteral("BitBtn3"));
+  BitBtn3->setGeometry(185, 128, 75, 25);
+  connect(BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
+}
+
+void TForm1::FormCreate() {
+  setWindowTitle(QStringLiteral("TAVOFlash V1.01A"));
+  engine_.CopyHeader();
+  engine_.BitBtn1Click();
+  Edit1->setText(Text(state_.edit1));
+
+  if (!dialogs_.AskOkCancel("WARNING", TFlashEngine::ConfirmationText(state_.edit1),
+                            TDialogIcon::Warning)) {
+    state_.closeRequest = 1;
+    return;
+  }
+
+  engine_.FillDriveList();
+  {
+    const QSignalBlocker block(SelDevice);
+    for (const std::string& item : state_.items) {
+      SelDevice->addItem(Text(item));
+    }
+    SelDevice->setCurrentIndex(state_.selectedItem);
+  }
+
+  if (state_.SelectedItemText().empty()) {
+    dialogs_.Inform("ERROR", "Can't find the device to upgrade !!", TDialogIcon::Error);
+    state_.closeRequest = 1;
+  } else {
+    engine_.SelectCurrentItem();
+  }
+  ShowSelectedItem();
+  setWindowTitle(Text(TFlashEngine::CaptionFor(state_.edit1)));
+  for (const char* line : TFlashEngine::kNoticeLines) {
+    AddLog(line);
+  }
+}
+
+void TForm1::ShowSelectedItem() {
+  const std::string text = state_.SelectedItemText();
+  StatusPanel0->setText(Text(text));
+  StatusPanel0->setToolTip(Text(text));
+  if (text.empty()) {
+    BitBtn2->setEnabled(false);
+  }
+}
+
+void TForm1::SelDeviceChange(int index) {
+  if (state_.items.empty() || state_.items[0].empty()) {
+    return;
+  }
+  state_.selectedItem = index;
+  engine_.SelectCurrentItem();
+  ShowSelectedItem();
+}
+
+void TForm1::BitBtn2Click() {
+  engine_.BitBtn2Click();
+}
+
+void TForm1::BitBtn3Click() {
+  close();
+}
+
+void TForm1::StatusBar1DblClick() {
+  setWindowTitle(QStringLiteral("TAVOFlash V1.01A"));
+}
+
+void TForm1::FormPaint() {
+  if (state_.closeRequest != 0 && !closeScheduled_) {
+    // Closed right after this paint rather than from inside it.
+    closeScheduled_ = true;
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  }
+}
+
+void TForm1::FormActivate() {
+  ListBox1->clearSelection();
+  ListBox1->setCurrentRow(-1);
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  FormPaint();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    FormActivate();
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (engine_.Running()) {
+    // Messages are processed inside the run; honouring the close here would destroy the
+    // window under the run and leave the drive half flashed.
+    event->ignore();
+    AddLog(kCloseRefusedLine);
+    return;
+  }
+  event->accept();
+}
+
+// --- TUserPort ---
+
+void TForm1::AddLog(const std::string& text) {
+  ListBox1->addItem(Text(text));
+  ListBox1->repaint();
+  ListBox1->setCurrentRow(ListBox1->count() - 1);
+  ListBox1->scrollToBottom();
+}
+
+void TForm1::SetProgress(int value) {
+  // The bar ignores values outside its range; a position past either end shows as that end.
+  ProgressBar1->setValue(std::clamp(value, ProgressBar1->minimum(), ProgressBar1->maximum()));
+}
+
+void TForm1::SetProgressRange(int minimum, int maximum) {
+  // An empty range (a bank of length 0) would turn the bar into a busy indicator; it is
+  // shown as an empty bar instead.
+  if (maximum <= minimum) {
+    ProgressBar1->setRange(minimum, minimum + 1);
+    ProgressBar1->setValue(minimum);
+    return;
+  }
+  ProgressBar1->setRange(minimum, maximum);
+}
+
+void TForm1::RepaintProgress() {
+  ProgressBar1->repaint();
+}
+
+void TForm1::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
+
+QWidget* TForm1::ControlWidget(TControl control) const {
+  switch (control) {
+    case TControl::SelDevice:
+      return SelDevice;
+    case TControl::BitBtn2:
+      return BitBtn2;
+    case TControl::BitBtn3:
+      return BitBtn3;
+  }
+  return nullptr;
+}
+
+void TForm1::SetControlEnabled(TControl control, bool enabled) {
+  if (QWidget* w = ControlWidget(control)) {
+    w->setEnabled(enabled);
+  }
+}
+
+void TForm1::RepaintControl(TControl control) {
+  if (QWidget* w = ControlWidget(control)) {
+    w->repaint();
+  }
+}
+
+bool TForm1::AskReboot() {
+  return dialogs_.AskOkCancel("Warning", "Reboot this computer right now ?", TDialogIcon::Warning);
+}
+
+void TForm1::RequestReboot() {
+  restarter_.RequestReboot();
+}
+
+}  // namespace tavo

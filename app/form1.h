@@ -1,0 +1,95 @@
+// TForm1: the main window. It owns the controls, the state the procedures share and the
+// flash engine, and it is the engine's way to the user (TUserPort).
+#pragma once
+
+#include <QWidget>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/restarter.h"
+#include "drive/atapi.h"
+#include "drive/clock.h"
+#include "flash/flash_engine.h"
+#include "flash/flash_state.h"
+#include "flash/user_port.h"
+#include "image/firmware_image.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+namespace tavo {
+
+class TForm1 final : public QWidget, public TUserPort {
+  Q_OBJECT
+
+ public:
+  // Builds the controls and runs FormCreate (the confirmation and the drive list). Every
+  // collaborator must outlive the window.
+  TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialogs& dialogs,
+         TRestarter& restarter, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // TUserPort.
+  void AddLog(const std::string& text) override;
+  void SetProgress(int value) override;
+  void SetProgressRange(int minimum, int maximum) override;
+  void RepaintProgress() override;
+  void ProcessMessages() override;
+  void SetControlEnabled(TControl control, bool enabled) override;
+  void RepaintControl(TControl control) override;
+  bool AskReboot() override;
+  void RequestReboot() override;
+
+  const TFlashState& State() const { return state_; }
+  const TFlashEngine& Engine() const { return engine_; }
+
+  // Shown in the log when a close request arrives while the drive is being flashed.
+  static constexpr const char* kCloseRefusedLine =
+      "Please wait: the drive is being flashed. TAVOFlash will not close until the flash run "
+      "has finished.";
+
+ public slots:
+  void BitBtn2Click();
+  void BitBtn3Click();
+  void SelDeviceChange(int index);
+  void StatusBar1DblClick();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void FormCreate();
+  void FormPaint();
+  void FormActivate();
+  QWidget* ControlWidget(TControl control) const;
+  void ShowSelectedItem();
+
+  TFlashState state_;
+  TDialogs& dialogs_;
+  TRestarter& restarter_;
+  TFlashEngine engine_;
+  bool closeScheduled_ = false;
+
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* StatusPanel0 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QComboBox* SelDevice = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QListWidget* ListBox1 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+  QPushButton* BitBtn3 = nullptr;
+};
+
+}  // namespace tavo

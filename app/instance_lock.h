@@ -1,0 +1,30 @@
+// The single-instance guard: an exclusive flock() on a file named "MyAPP" in the user's
+// runtime directory. The lock lives as long as the descriptor, so the kernel releases it on
+// any exit, crashes included.
+#pragma once
+
+#include <string>
+
+namespace tavo {
+
+// $XDG_RUNTIME_DIR/MyAPP, or /tmp/MyAPP-<uid> when the runtime directory is not set.
+std::string InstanceLockPath();
+
+class TInstanceLock {
+ public:
+  TInstanceLock() = default;
+  ~TInstanceLock();
+  TInstanceLock(const TInstanceLock&) = delete;
+  TInstanceLock& operator=(const TInstanceLock&) = delete;
+
+  // True when this process now holds the lock; false when another process holds it.
+  // A lock file that cannot be opened at all does not stop the program: it then runs
+  // without the guard (returns true, Held() false).
+  bool Acquire(const std::string& path);
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace tavo
