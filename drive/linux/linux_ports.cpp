@@ -1,0 +1,430 @@
+#include "drive/linux/linux_ports.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace tavo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kPassThroughSlots = 25;  // sr0 .. sr24
+constexpr int kOpticalType = 5;
+constexpr unsigned kAspiCommandTimeoutMs = 30000;
+// driver_status bit that only says sense data is present.
+constexpr unsigned kDriverSense = 0x08;
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDriverTimeout = 0x06;
+
+// Opens a device without blocking on an empty tray. Descriptor 0 is never handed out, so a
+// handle of 0 always means "no drive" in the drive table.
+int OpenDevice(const std::string& path, int& error) {
+  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
+  if (fd == 0) {
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int saved = errno;
+    ::close(fd);
+    if (moved < 0) {
+      error = saved;
+      return -1;
+    }
+    fd = moved;
+  }
+  error = 0;
+  return fd;
+}
+
+// Parses a non-negative decimal number that makes up the whole of text.
+bool ParseNumber(std::string_view text, int& value) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && value >= 0;
+}
+
+// N of a directory entry named prefix + N, or -1.
+int EntryNumber(const std::string& name, std::string_view prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
+  int value = -1;
+  return ParseNumber(std::string_view(name).substr(prefix.size()), value) ? value : -1;
+}
+
+}  // namespace
+
+int SgDirectionForDataIn(uint8_t dataIn, uint32_t length) {
+  if (length == 0) return SG_DXFER_NONE;
+  if (dataIn == kDataIn) return SG_DXFER_FROM_DEV;
+  if (dataIn == kDataOut) return SG_DXFER_TO_DEV;
+  // Data of unspecified direction: let the kernel move it either way.
+  return SG_DXFER_TO_FROM_DEV;
+}
+
+int SgDirectionForSrbFlags(uint8_t flags, uint32_t length) {
+  const uint8_t dir = flags & (kDirIn | kDirOut);
+  if (dir == kDirIn) return SgDirectionForDataIn(kDataIn, length);
+  if (dir == kDirOut) return SgDirectionForDataIn(kDataOut, length);
+  return SgDirectionForDataIn(kDataUnspecified, length);
+}
+
+sg_io_hdr BuildSgIoHeader(TPassThroughBlock& block) {
+  TScsiPassThroughDirect& sptd = block.Sptd;
+  sg_io_hdr header{};
+  header.interface_id = 'S';
+  header.dxfer_direction = SgDirectionForDataIn(sptd.DataIn, sptd.DataTransferLength);
+  header.cmd_len = std::min<uint8_t>(sptd.CdbLength, sizeof sptd.Cdb);
+  header.mx_sb_len = std::min<uint8_t>(sptd.SenseInfoLength, sizeof block.SenseBuf);
+  header.iovec_count = 0;
+  if (header.dxfer_direction != SG_DXFER_NONE) {
+    header.dxfer_len = sptd.DataTransferLength;
+    header.dxferp = sptd.DataBuffer;
+  }
+  header.cmdp = sptd.Cdb;
+  header.sbp = block.SenseBuf;
+  header.timeout = sptd.TimeOutValue * 1000;
+  header.flags = SG_FLAG_DIRECT_IO;
+  return header;
+}
+
+bool SgTransportClean(const sg_io_hdr& header) {
+  return header.host_status == 0 && (header.driver_status & ~kDriverSense) == 0;
+}
+
+int MapSgIoOutcome(int ioctlResult, int ioctlErrno, const sg_io_hdr& header,
+                   TPassThroughBlock& block) {
+  if (ioctlResult < 0) return ioctlErrno != 0 ? ioctlErrno : EIO;
+  block.Sptd.ScsiStatus = header.status;
+  if (SgTransportClean(header)) return 0;
+  if (header.host_status == kDidTimeOut || (header.driver_status & 0x0F) == kDriverTimeout) {
+    return ETIMEDOUT;
+  }
+  return EIO;
+}
+
+std::optional<int> ReadSysfsInt(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  std::string text;
+  std::getline(in, text);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r')) {
+    text.pop_back();
+  }
+  int value = 0;
+  if (!ParseNumber(text, value)) return std::nullopt;
+  return value;
+}
+
+bool ParseScsiAddress(const std::string& text, int& host, int& channel, int& target, int& lun) {
+  int parts[4] = {};
+  size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    const size_t colon = text.find(':', start);
+    const bool last = i == 3;
+    if (last != (colon == std::string::npos)) return false;
+    const size_t end = last ? text.size() : colon;
+    if (!ParseNumber(std::string_view(text).substr(start, end - start), parts[i])) return false;
+    start = end + 1;
+  }
+  host = parts[0];
+  channel = parts[1];
+  target = parts[2];
+  lun = parts[3];
+  return true;
+}
+
+// Pass-through port.
+
+TLinuxPassThroughPort::TLinuxPassThroughPort(std::string devRoot, std::string sysRoot)
+    : devRoot_(std::move(devRoot)), sysRoot_(std::move(sysRoot)) {}
+
+int TLinuxPassThroughPort::SlotCount() {
+  return kPassThroughSlots;
+}
+
+std::string TLinuxPassThroughPort::SlotName(int slot) {
+  return devRoot_ + "/sr" + std::to_string(slot);
+}
+
+bool TLinuxPassThroughPort::IsOpticalSlot(int slot) {
+  if (slot < 0 || slot >= kPassThroughSlots) return false;
+  struct stat st {};
+  if (::stat(SlotName(slot).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+  const auto type =
+      ReadSysfsInt(sysRoot_ + "/class/block/sr" + std::to_string(slot) + "/device/type");
+  return type && *type == kOpticalType;
+}
+
+TDeviceHandle TLinuxPassThroughPort::Open(int slot, int& error) {
+  if (slot < 0 || slot >= kPassThroughSlots) {
+    error = ENODEV;
+    return kInvalidHandle;
+  }
+  const int fd = OpenDevice(SlotName(slot), error);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+int TLinuxPassThroughPort::Execute(TDeviceHandle handle, TPassThroughBlock& block) {
+  if (handle <= 0) return EBADF;
+  sg_io_hdr header = BuildSgIoHeader(block);
+  const int result = ::ioctl(handle, SG_IO, &header);
+  return MapSgIoOutcome(result, result < 0 ? errno : 0, header, block);
+}
+
+void TLinuxPassThroughPort::Close(TDeviceHandle handle) {
+  if (handle > 0) ::close(handle);
+}
+
+// ASPI-style port over the sg driver.
+
+TLinuxAspiPort::TLinuxAspiPort(std::string devRoot, std::string sysRoot)
+    : devRoot_(std::move(devRoot)), sysRoot_(std::move(sysRoot)) {}
+
+TLinuxAspiPort::~TLinuxAspiPort() {
+  CloseAll();
+}
+
+bool TLinuxAspiPort::Load() {
+  std::error_code ec;
+  const fs::path genericDir = fs::path(sysRoot_) / "class" / "scsi_generic";
+  bool available = fs::is_directory(genericDir, ec);
+  if (!available) {
+    for (const auto& entry : fs::directory_iterator(devRoot_, ec)) {
+      if (EntryNumber(entry.path().filename().string(), "sg") >= 0) {
+        available = true;
+        break;
+      }
+    }
+  }
+  if (!available) return false;
+
+  hosts_.clear();
+  devices_.clear();
+  for (const auto& entry : fs::directory_iterator(fs::path(sysRoot_) / "class" / "scsi_host", ec)) {
+    const int number = EntryNumber(entry.path().filename().string(), "host");
+    if (number >= 0) hosts_.push_back(number);
+  }
+  std::sort(hosts_.begin(), hosts_.end());
+
+  for (const auto& entry : fs::directory_iterator(genericDir, ec)) {
+    TSgDevice device;
+    device.index = EntryNumber(entry.path().filename().string(), "sg");
+    if (device.index < 0) continue;
+    const fs::path link = entry.path() / "device";
+    std::error_code linkError;
+    fs::path target = fs::read_symlink(link, linkError);
+    if (linkError) target = fs::weakly_canonical(link, linkError);
+    if (linkError || !ParseScsiAddress(target.filename().string(), device.host, device.channel,
+                                       device.target, device.lun)) {
+      continue;
+    }
+    device.type = ReadSysfsInt((link / "type").string()).value_or(-1);
+    devices_.push_back(device);
+  }
+  std::sort(devices_.begin(), devices_.end(),
+            [](const TSgDevice& a, const TSgDevice& b) { return a.index < b.index; });
+  loaded_ = true;
+  return true;
+}
+
+void TLinuxAspiPort::Unload() {
+  CloseAll();
+  loaded_ = false;
+}
+
+uint32_t TLinuxAspiPort::GetSupportInfo() {
+  const uint32_t count = static_cast<uint32_t>(std::min<size_t>(hosts_.size(), 0xFF));
+  return (static_cast<uint32_t>(SS_COMP) << 8) | count;
+}
+
+const TSgDevice* TLinuxAspiPort::FindDevice(uint8_t haId, uint8_t target, uint8_t lun) const {
+  if (haId >= hosts_.size()) return nullptr;
+  const int host = hosts_[haId];
+  for (const TSgDevice& device : devices_) {
+    if (device.host == host && device.channel == 0 && device.target == target &&
+        device.lun == lun) {
+      return &device;
+    }
+  }
+  return nullptr;
+}
+
+uint32_t TLinuxAspiPort::SendGetDevType(TSrbGDEVBlock& srb) {
+  if (!loaded_ || srb.SRB_HaId >= hosts_.size()) {
+    srb.SRB_Status = SS_INVALID_HA;
+    return srb.SRB_Status;
+  }
+  const TSgDevice* device = FindDevice(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
+  if (device == nullptr || device->type < 0) {
+    srb.SRB_Status = SS_NO_DEVICE;
+    return srb.SRB_Status;
+  }
+  srb.SRB_DeviceType = static_cast<uint8_t>(device->type);
+  srb.SRB_Status = SS_COMP;
+  return srb.SRB_Status;
+}
+
+int TLinuxAspiPort::DeviceFd(int index, int& error) {
+  const auto found = fds_.find(index);
+  if (found != fds_.end()) return found->second;
+  const int fd = OpenDevice(devRoot_ + "/sg" + std::to_string(index), error);
+  if (fd >= 0) fds_[index] = fd;
+  return fd;
+}
+
+uint32_t TLinuxAspiPort::SendExec(TSrbExecSCSICmd& srb) {
+  // One request at a time: a request still pending here was given up by its caller.
+  DropPending();
+  if (!loaded_ || srb.SRB_HaId >= hosts_.size()) {
+    srb.SRB_Status = SS_INVALID_HA;
+    return srb.SRB_Status;
+  }
+  const TSgDevice* device = FindDevice(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
+  if (device == nullptr) {
+    srb.SRB_Status = SS_NO_DEVICE;
+    return srb.SRB_Status;
+  }
+  if ((srb.SRB_BufLen > 0 && srb.SRB_BufPointer == nullptr) || srb.SRB_CDBLen == 0 ||
+      srb.SRB_CDBLen > sizeof srb.CDBByte) {
+    srb.SRB_Status = SS_ERR;
+    return srb.SRB_Status;
+  }
+  int error = 0;
+  const int fd = DeviceFd(device->index, error);
+  if (fd < 0) {
+    if (error == EACCES || error == EPERM) accessError_ = error;
+    srb.SRB_Status = SS_ERR;
+    return srb.SRB_Status;
+  }
+
+  TPending pending;
+  pending.fd = fd;
+  pending.srb = &srb;
+  pending.event = srb.SRB_PostProc;
+
+  // Indirect I/O: data to the drive is copied at write(); data from the drive reaches the
+  // caller's buffer only at read(), so dropping the request can never write into it later.
+  sg_io_hdr header{};
+  header.interface_id = 'S';
+  header.dxfer_direction = SgDirectionForSrbFlags(srb.SRB_Flags, srb.SRB_BufLen);
+  header.cmd_len = srb.SRB_CDBLen;
+  header.mx_sb_len = std::min<uint8_t>(srb.SRB_SenseLen, sizeof srb.SenseArea);
+  if (header.dxfer_direction != SG_DXFER_NONE) {
+    header.dxfer_len = srb.SRB_BufLen;
+    header.dxferp = srb.SRB_BufPointer;
+  }
+  header.cmdp = srb.CDBByte;
+  header.sbp = nullptr;  // set below, pointing into the pending record
+  header.timeout = kAspiCommandTimeoutMs;
+
+  pending_ = pending;
+  header.sbp = pending_->sense;
+  const ssize_t written = ::write(fd, &header, sizeof header);
+  if (written != static_cast<ssize_t>(sizeof header)) {
+    const int saved = written < 0 ? errno : EIO;
+    if (saved == EACCES || saved == EPERM) accessError_ = saved;
+    pending_.reset();
+    // A descriptor that failed this way is not trusted again.
+    ::close(fd);
+    fds_.erase(device->index);
+    srb.SRB_Status = SS_ERR;
+    return srb.SRB_Status;
+  }
+  srb.SRB_Status = SS_PENDING;
+  return srb.SRB_Status;
+}
+
+TWaitResult TLinuxAspiPort::WaitEvent(TEventHandle event, uint32_t timeoutMs) {
+  if (!pending_ || pending_->event != event || event == kNoEvent) return TWaitResult::Failed;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  pollfd pfd{pending_->fd, POLLIN, 0};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int ready = ::poll(&pfd, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+    if (ready == 0) return TWaitResult::TimedOut;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return TWaitResult::Failed;
+    }
+    break;
+  }
+  if ((pfd.revents & POLLIN) == 0) return TWaitResult::Failed;
+
+  sg_io_hdr header{};
+  const ssize_t got = ::read(pending_->fd, &header, sizeof header);
+  if (got != static_cast<ssize_t>(sizeof header)) return TWaitResult::Failed;
+
+  TSrbExecSCSICmd& srb = *pending_->srb;
+  srb.SRB_HaStat = static_cast<uint8_t>(std::min<unsigned>(header.host_status, 0xFF));
+  srb.SRB_TargStat = header.status;
+  if (header.sb_len_wr > 0) {
+    const size_t n = std::min<size_t>(
+        {header.sb_len_wr, srb.SRB_SenseLen, sizeof srb.SenseArea, sizeof pending_->sense});
+    std::memcpy(srb.SenseArea, pending_->sense, n);
+  }
+  srb.SRB_Status = (header.status == 0 && SgTransportClean(header)) ? SS_COMP : SS_ERR;
+  pending_.reset();
+  return TWaitResult::Signalled;
+}
+
+void TLinuxAspiPort::DropPending() {
+  if (!pending_) return;
+  // Closing the descriptor makes the sg driver discard the request and its data.
+  const int fd = pending_->fd;
+  for (auto it = fds_.begin(); it != fds_.end(); ++it) {
+    if (it->second == fd) {
+      fds_.erase(it);
+      break;
+    }
+  }
+  ::close(fd);
+  pending_.reset();
+}
+
+uint32_t TLinuxAspiPort::SendAbort(TSrbAbort& srb) {
+  if (pending_ && pending_->srb == srb.SRB_ToAbort) {
+    DropPending();
+    srb.SRB_Status = SS_COMP;
+  } else {
+    srb.SRB_Status = SS_ERR;
+  }
+  return srb.SRB_Status;
+}
+
+TEventHandle TLinuxAspiPort::CreateEvent() {
+  const TEventHandle event = nextEvent_++;
+  if (nextEvent_ == kNoEvent) nextEvent_ = 1;
+  return event;
+}
+
+void TLinuxAspiPort::CloseEvent(TEventHandle) {}
+
+int TLinuxAspiPort::TakeAccessError() {
+  const int error = accessError_;
+  accessError_ = 0;
+  return error;
+}
+
+void TLinuxAspiPort::CloseAll() {
+  DropPending();
+  for (const auto& [index, fd] : fds_) ::close(fd);
+  fds_.clear();
+}
+
+}  // namespace tavo
