@@ -167,9 +167,6 @@ std::string VerifyDemoBanks(const std::vector<std::vector<uint8_t>>& banks) {
     const auto design = FindUtf16Marker(banks[n], kDesignMarker);
     if (n != 0 && design) return "\"Tavonix Design\" found in bank " + std::to_string(n);
   }
-  if (pack::PlainChecksum(banks) != kChecksum) {
-    return "plain byte sum is " + Hex(pack::PlainChecksum(banks)) + ", not " + Hex(kChecksum);
-  }
   const std::vector<uint8_t> buffer = DescrambledBank0Buffer(banks[0]);
   const auto tmpl = FindInquiryTemplate(buffer);
   if (!tmpl || *tmpl != kTemplateOffset) {
@@ -182,6 +179,9 @@ std::string VerifyDemoBanks(const std::vector<std::vector<uint8_t>>& banks) {
            Hex(kDesignMarkerOffset);
   }
   if (FindUtf16Marker(buffer, kOddMarker)) return "\"Tavonix ODD\" in descrambled bank 0";
+  if (pack::PlainChecksum(banks) != kChecksum) {
+    return "plain byte sum is " + Hex(pack::PlainChecksum(banks)) + ", not " + Hex(kChecksum);
+  }
   return {};
 }
 
