@@ -1,0 +1,24 @@
+// The --emulate[=PROFILE[,PROFILE...]] option, parsed in one place for both front ends.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavo {
+
+struct TEmulateChoice {
+  std::vector<std::string> profiles;  // one virtual drive per name, in order
+  std::string error;                  // non-empty when the value names an unknown profile
+  bool Ok() const { return error.empty(); }
+};
+
+// value: the text after "--emulate=", or no value for a bare "--emulate" (one drive of the
+// "default" profile). Names are separated by commas; an empty name is an error.
+TEmulateChoice ParseEmulateOption(const std::optional<std::string>& value);
+
+// Recognises "--emulate" and "--emulate=..." in one argument. No value when arg is another
+// option; otherwise the choice it makes.
+std::optional<TEmulateChoice> MatchEmulateArgument(const std::string& arg);
+
+}  // namespace tavo

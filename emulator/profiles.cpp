@@ -1,0 +1,122 @@
+#include "emulator/profiles.h"
+
+#include <functional>
+#include <utility>
+
+namespace tavo {
+namespace {
+
+constexpr TSenseCode kInvalidFieldInCdb{0x05, 0x24, 0x00};
+constexpr TSenseCode kParameterListLength{0x05, 0x1A, 0x00};
+constexpr TSenseCode kPowerOnReset{0x06, 0x29, 0x00};
+
+TDriveProfile Default() {
+  TDriveProfile p;
+  p.name = "default";
+  // Bank 0, offset 0400h, 384 bytes: the older firmware there differs from any image.
+  p.patchDescriptor = std::array<uint8_t, 9>{0x55, 0xDD, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x80};
+  return p;
+}
+
+using TMaker = std::function<TDriveProfile()>;
+
+const std::vector<std::pair<std::string, TMaker>>& Makers() {
+  static const std::vector<std::pair<std::string, TMaker>> makers = {
+      {"default", [] { return Default(); }},
+      {"normal-mode",
+       [] {
+         TDriveProfile p = Default();
+         p.capsByte3 = 0x13;  // DVD-R write as well: normal download mode
+         return p;
+       }},
+      {"commit-illegal",
+       [] {
+         TDriveProfile p = Default();
+         p.commitMode4 = {false, kInvalidFieldInCdb};
+         p.commitMode5F0 = {false, kInvalidFieldInCdb};
+         return p;
+       }},
+      {"commit-paramlen",
+       [] {
+         TDriveProfile p = Default();
+         p.commitMode4 = {false, kInvalidFieldInCdb};
+         p.commitMode5E0 = {false, kParameterListLength};
+         return p;
+       }},
+      {"commit-unit-attention",
+       [] {
+         TDriveProfile p = Default();
+         p.commitMode4 = {false, kPowerOnReset};
+         p.commitMode5E0 = {false, kPowerOnReset};
+         p.commitMode5F0 = {false, kPowerOnReset};
+         return p;
+       }},
+      {"never-ready",
+       [] {
+         TDriveProfile p = Default();
+         p.ready = TReadyBehaviour::NeverReady;
+         return p;
+       }},
+      {"no-medium",
+       [] {
+         TDriveProfile p = Default();
+         p.ready = TReadyBehaviour::EmptyAfterProgramming;
+         return p;
+       }},
+      {"legacy-unlisted",
+       [] {
+         TDriveProfile p = Default();
+         p.product = "QRD-1370C       ";
+         return p;
+       }},
+      {"other-family",
+       [] {
+         TDriveProfile p = Default();
+         p.family = {0x4B, 0x32};  // "K2"
+         return p;
+       }},
+      {"no-marker",
+       [] {
+         TDriveProfile p = Default();
+         p.marker.clear();
+         return p;
+       }},
+      {"bad-verify",
+       [] {
+         TDriveProfile p = Default();
+         p.corruptProgramming = true;
+         return p;
+       }},
+      {"unsupported",
+       [] {
+         TDriveProfile p = Default();
+         p.refuseDownload = true;
+         return p;
+       }},
+  };
+  return makers;
+}
+
+}  // namespace
+
+std::optional<TDriveProfile> FindProfile(const std::string& name) {
+  for (const auto& [known, make] : Makers()) {
+    if (known == name) {
+      TDriveProfile p = make();
+      p.name = known;
+      return p;
+    }
+  }
+  return std::nullopt;
+}
+
+const std::vector<std::string>& ProfileNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+    for (const auto& entry : Makers()) out.push_back(entry.first);
+    return out;
+  }();
+  return names;
+}
+
+}  // namespace tavo

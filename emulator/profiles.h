@@ -1,0 +1,81 @@
+// Drive profiles: each a drive a user could own, selectable by name. A profile fixes the
+// drive's identity, its capabilities page, its patch region, what its current firmware holds
+// and how it answers the commit and the readiness poll. Tests may build their own variants.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavo {
+
+// Sense key, additional sense code and qualifier of a CHECK CONDITION.
+struct TSenseCode {
+  uint8_t key = 0;
+  uint8_t asc = 0;
+  uint8_t ascq = 0;
+};
+
+// How the drive answers one of the three commit forms.
+struct TCommitRule {
+  bool accept = true;
+  TSenseCode refusal{0x05, 0x24, 0x00};  // sent when accept is false
+};
+
+// What TEST UNIT READY says once programming has ended.
+enum class TReadyBehaviour {
+  Normal,                 // ready again
+  NeverReady,             // stays NOT READY / OPERATION IN PROGRESS for ever
+  EmptyAfterProgramming,  // comes back as NOT READY / MEDIUM NOT PRESENT
+};
+
+struct TDriveProfile {
+  std::string name = "default";
+  std::string vendor = "TAVO    ";            // 8 characters
+  std::string product = "QRD-1040C       ";   // 16 characters
+  std::string revision = "1.05";              // 4 characters
+  std::array<uint8_t, 2> family{0x57, 0x30};  // INQUIRY bytes 38 and 39 ("W0")
+
+  // Capabilities page 2Ah: page byte 0, byte 2 and byte 3 (the rest is fixed).
+  uint8_t capsPageByte0 = 0x2A;
+  uint8_t capsByte2 = 0x0B;  // CD-R read, CD-RW read, DVD-ROM read
+  uint8_t capsByte3 = 0x03;  // CD-R write, CD-RW write, no DVD-R write
+
+  // Patch descriptor returned by the patch-info command, as the drive holds it (may be
+  // hostile in tests). No value: the reply carries no descriptor signature.
+  std::optional<std::array<uint8_t, 9>> patchDescriptor;
+
+  // Design marker text (ASCII, written UTF-16LE) in bank 0 of the current firmware; empty
+  // for none, and where it starts.
+  std::string marker = "Tavonix ODD";
+  uint32_t markerOffset = 0x1235;
+
+  // Seed of the deterministic "older firmware" that fills the flash at power-on.
+  uint32_t firmwareSeed = 0x5EED1040;
+
+  uint32_t programmingTimeMs = 3000;
+
+  TCommitRule commitMode4;    // mode 4, selector E0h + count
+  TCommitRule commitMode5E0;  // mode 5, selector E0h + count
+  TCommitRule commitMode5F0;  // mode 5, selector F0h + count
+
+  TReadyBehaviour ready = TReadyBehaviour::Normal;
+
+  // The drive does not take images of this kind: every bank download is refused and the
+  // flash status reports that nothing was attempted.
+  bool refuseDownload = false;
+  TSenseCode downloadRefusal{0x05, 0x26, 0x00};
+
+  // Programming goes wrong by one byte (the first byte of the lowest programmed bank).
+  bool corruptProgramming = false;
+};
+
+// Builds the named profile; no value for an unknown name.
+std::optional<TDriveProfile> FindProfile(const std::string& name);
+
+// Every known profile name, in a fixed order.
+const std::vector<std::string>& ProfileNames();
+
+}  // namespace tavo
