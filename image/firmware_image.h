@@ -17,10 +17,10 @@ inline constexpr unsigned kMaxBanks = 8;
 
 // Header values the main window keeps, with their container widths.
 struct TImageHeader {
-  uint8_t IdentityCheckFlag = 0;  // byte 24
-  uint8_t ScrambleFlag = 0;       // byte 25
-  uint16_t Checksum = 0;          // bytes 32-33, little-endian
-  uint16_t BankCount = 0;         // bytes 34-35
+  uint8_t IdentityCheckFlag = 0;         // byte 24
+  uint8_t ScrambleFlag = 0;              // byte 25
+  uint16_t Checksum = 0;                 // bytes 32-33, little-endian
+  uint16_t BankCount = 0;                // bytes 34-35
   std::array<uint16_t, 8> BankLength{};  // bytes 36-51
 };
 
