@@ -179,6 +179,7 @@ std::string TFlashEngine::ConfirmationText(const std::string& edit1) {
 // Flash run
 
 void TFlashEngine::BitBtn2Click() {
+  lastRunVerified_ = false;
   if (state_.edit1.empty()) {
     ui_.AddLog("Err:File Error !!");
     return;
@@ -199,6 +200,7 @@ void TFlashEngine::BitBtn2Click() {
 }
 
 void TFlashEngine::RunFlash() {
+  lastRunVerified_ = false;
   [&] {
     if (!FamilyGate()) return;
     const std::string item = state_.SelectedItemText();
@@ -216,6 +218,7 @@ void TFlashEngine::RunFlash() {
     ui_.AddLog("Flash Complete!!");
     if (!VerifyFlash()) return;
     ui_.AddLog("Firmware Verify ok!!");
+    lastRunVerified_ = true;
     OfferReboot();
   }();
   ui_.SetControlEnabled(TControl::SelDevice, true);

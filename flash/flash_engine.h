@@ -47,6 +47,8 @@ class TFlashEngine {
   void RunFlash();
   // True while BitBtn2Click runs (a close request must then be refused).
   bool Running() const { return running_; }
+  // True when the last run got as far as "Firmware Verify ok!!".
+  bool LastRunVerified() const { return lastRunVerified_; }
 
   bool FamilyGate();
   bool CheckFamily();
@@ -79,6 +81,7 @@ class TFlashEngine {
   TUserPort& ui_;
   TClock& clock_;
   bool running_ = false;
+  bool lastRunVerified_ = false;
   int failAllocationIn_ = 0;
   int progressMax_ = 100;  // the bar is created with the range 0 to 100
 };

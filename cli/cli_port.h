@@ -1,0 +1,68 @@
+// The terminal's side of the flash procedure: every log line goes to standard output as
+// its own line at once, the questions are asked on the terminal (or answered by options),
+// and progress is drawn compactly on standard error only when it is a terminal.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "drive/ports.h"
+#include "flash/user_port.h"
+
+namespace tavo {
+
+// Asks an OK/Cancel question on out and reads the answer from in: "y" or "yes" (any case)
+// is OK, anything else (end of input included) is Cancel.
+bool AskOkCancel(const std::string& question, std::FILE* in, std::FILE* out);
+
+// Asks logind to restart the computer (interactive, so polkit may ask for the privilege),
+// falling back to "systemctl reboot". False, with a reason in error, when both failed.
+bool RequestSystemRestart(std::string& error);
+
+class TCliPort final : public TUserPort {
+ public:
+  struct TOptions {
+    // Answer to the restart question; no value: ask on the terminal.
+    std::optional<bool> rebootAnswer;
+    // Virtual drives: never restart, say what would have happened.
+    bool emulated = false;
+    // Draw progress on standard error (only worth it on a terminal).
+    bool showProgress = false;
+  };
+
+  explicit TCliPort(const TOptions& options, std::FILE* out = stdout, std::FILE* err = stderr,
+                    std::FILE* in = stdin);
+
+  void AddLog(const std::string& text) override;
+  void SetProgress(int value) override;
+  void SetProgressRange(int minimum, int maximum) override;
+  void RepaintProgress() override {}
+  void ProcessMessages() override {}
+  void SetControlEnabled(TControl, bool) override {}
+  void RepaintControl(TControl) override {}
+  bool AskReboot() override;
+  void RequestReboot() override;
+
+ private:
+  void ClearProgressLine();
+
+  TOptions options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::FILE* in_;
+  int minimum_ = 0;
+  int maximum_ = 100;
+  int shownTenth_ = -1;  // progress shown, in tenths of the range; -1 none
+  bool progressLineOpen_ = false;
+};
+
+// The drive layer's messages in a terminal: plain text on standard error; there are no
+// window messages to pump.
+class TCliAtapiSink final : public TAtapiSink {
+ public:
+  void ShowPlainMessage(const std::string& text) override;
+  void PumpMessage() override {}
+};
+
+}  // namespace tavo
