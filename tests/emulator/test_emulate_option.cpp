@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "emulator/emulate_option.h"
+#include "emulator/profiles.h"
+
+namespace tavo {
+namespace {
+
+TEST(EmulateOption, ListsProfilesInOrderWithDefaultWhenBare) {
+  EXPECT_EQ(ParseEmulateOption(std::nullopt).profiles, std::vector<std::string>{"default"});
+  const TEmulateChoice c = ParseEmulateOption("no-medium,default,no-medium");
+  ASSERT_TRUE(c.Ok());
+  EXPECT_EQ(c.profiles, (std::vector<std::string>{"no-medium", "default", "no-medium"}));
+
+  auto m = MatchEmulateArgument("--emulate=bad-verify");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->profiles, std::vector<std::string>{"bad-verify"});
+  EXPECT_EQ(MatchEmulateArgument("--emulate")->profiles, std::vector<std::string>{"default"});
+  EXPECT_FALSE(MatchEmulateArgument("--emulated"));
+  EXPECT_FALSE(MatchEmulateArgument("--transport=aspi"));
+}
+
+TEST(EmulateOption, UnknownOrEmptyNamesAreErrorsListingTheKnownOnes) {
+  for (const char* value : {"default,nope", "", "default,", ",default", "DEFAULT"}) {
+    const TEmulateChoice c = ParseEmulateOption(std::string(value));
+    EXPECT_FALSE(c.Ok()) << value;
+    EXPECT_TRUE(c.profiles.empty()) << value;
+    for (const std::string& known : ProfileNames()) {
+      EXPECT_NE(c.error.find(known), std::string::npos) << value;
+    }
+  }
+  EXPECT_NE(ParseEmulateOption(std::string("default,nope")).error.find("\"nope\""),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavo
