@@ -145,6 +145,27 @@ TEST(FlashRunDetails, LegacyModelOffTheListIsStoppedByTheFamilyGate) {
   EXPECT_EQ(run.ui.log.back(), "Err: Cannot update this device use this update file!!");
 }
 
+// Descriptors that name a bank past the eighth or a region running past the bank: the
+// refresh must neither read nor write outside its buffers, and the drive's flash outside
+// its banks is never reached.
+TEST(FlashRunDetails, HostilePatchDescriptorsLeaveTheRunSafe) {
+  const std::vector<std::vector<uint8_t>> descriptors = {
+      {0x55, 0xDD, 0, 0, 0x09, 0x00, 0x00, 0x01, 0x00},  // bank 9
+      {0x55, 0xDD, 0, 0, 0x07, 0xFF, 0x80, 0x02, 0x00},  // runs past the bank end
+      {0x55, 0xDD, 0, 0, 0x00, 0x00, 0x10, 0xFF, 0xFF},  // oversized length
+  };
+  for (const auto& d : descriptors) {
+    TRun run("default", true);
+    run.bus.Drive(0).InjectFault(TFault::Hostile(TCommandKind::ReadPatchInfo, d));
+    EXPECT_TRUE(run.engine->RefreshPatchRegion());
+    for (const TCommandRecord& r : run.bus.Drive(0).History()) {
+      if (r.kind == TCommandKind::WritePatch || r.kind == TCommandKind::ReadMemory) {
+        EXPECT_LT(r.cdb[r.kind == TCommandKind::WritePatch ? 7 : 9], 8);
+      }
+    }
+  }
+}
+
 TEST(FlashRunDetails, DefaultDriveFlashesOverAspiToo) {
   TRun run("default", false);
   run.engine->BitBtn2Click();
