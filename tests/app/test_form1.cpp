@@ -1,0 +1,415 @@
+// The main window over virtual drives on a virtual clock: the start-up paths, the flash run
+// started from the button, the status bar and the close request during a run. Message
+// boxes are answered by TScriptedDialogs; no real modal box is ever shown.
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "app/form1.h"
+#include "app/restarter.h"
+#include "drive/atapi.h"
+#include "drive/clock.h"
+#include "emulator/profiles.h"
+#include "emulator/virtual_bus.h"
+#include "image/firmware_image.h"
+
+using namespace tavo;
+
+namespace {
+
+const QString kImageIdentity = "TAVO    QRD-1040C       1.08";
+const QString kDefaultItem = "TAVO    QRD-1040C        1.05";
+const QStringList kNotice = {
+    "Important Notice: ",
+    "1. Before flashing, ensure that there is no media in the drive.",
+    "2. Do not restart or shut down your system until it prompts you",
+    "    to do so.",
+    "    Turning off your system in the midst of flashing will damage",
+    "    your drive.",
+};
+
+struct TDialogCall {
+  std::string caption;
+  std::string text;
+  TDialogIcon icon;
+};
+
+class TScriptedDialogs final : public TDialogs {
+ public:
+  bool confirm = true;  // answer to the start-up confirmation ("WARNING")
+  bool reboot = false;  // answer to the restart question ("Warning")
+  std::function<void()> onRebootQuestion;
+  std::vector<TDialogCall> calls;
+
+  bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override {
+    calls.push_back({caption, text, icon});
+    if (caption == "Warning") {
+      if (onRebootQuestion) onRebootQuestion();
+      return reboot;
+    }
+    return confirm;
+  }
+  void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override {
+    calls.push_back({caption, text, icon});
+  }
+  int Count(const std::string& caption) const {
+    int n = 0;
+    for (const auto& c : calls) n += c.caption == caption ? 1 : 0;
+    return n;
+  }
+};
+
+class TRecordingSink final : public TAtapiSink {
+ public:
+  std::vector<std::string> messages;
+  void ShowPlainMessage(const std::string& text) override { messages.push_back(text); }
+  void PumpMessage() override { QCoreApplication::processEvents(); }
+};
+
+class TCountingRestarter final : public TRestarter {
+ public:
+  int requests = 0;
+  void RequestReboot() override { ++requests; }
+};
+
+// One window over its own virtual drives. Members are destroyed window first, then drives.
+struct THarness {
+  TVirtualClock clock;
+  TScriptedDialogs dialogs;
+  TRecordingSink sink;
+  TCountingRestarter restarter;
+  TVirtualBus bus{clock};
+  std::unique_ptr<TAtapi> atapi;
+  std::unique_ptr<TForm1> form;
+
+  explicit THarness(const std::vector<TDriveProfile>& profiles, bool aspi = false,
+                    bool confirm = true, const TFirmwareImage& image = EmbeddedImage()) {
+    for (const TDriveProfile& p : profiles) bus.AddDrive(p);
+    TAtapiConfig config;
+    config.passThrough = !aspi;
+    config.passThroughPort = &bus;
+    config.aspiPort = &bus;
+    config.sink = &sink;
+    config.clock = &clock;
+    atapi = std::make_unique<TAtapi>(config);
+    dialogs.confirm = confirm;
+    form = std::make_unique<TForm1>(*atapi, image, clock, dialogs, restarter);
+  }
+
+  template <typename T>
+  T* Find(const char* name) const {
+    return form->findChild<T*>(QString::fromLatin1(name));
+  }
+  QComboBox* SelDevice() const { return Find<QComboBox>("SelDevice"); }
+  QPushButton* Start() const { return Find<QPushButton>("BitBtn2"); }
+  QPushButton* Exit() const { return Find<QPushButton>("BitBtn3"); }
+  QListWidget* Log() const { return Find<QListWidget>("ListBox1"); }
+  QStringList LogLines() const {
+    QStringList lines;
+    for (int i = 0; i < Log()->count(); ++i) lines << Log()->item(i)->text();
+    return lines;
+  }
+  QStringList Items() const {
+    QStringList items;
+    for (int i = 0; i < SelDevice()->count(); ++i) items << SelDevice()->itemText(i);
+    return items;
+  }
+  bool ControlsEnabled() const {
+    return SelDevice()->isEnabled() && Start()->isEnabled() && Exit()->isEnabled();
+  }
+  bool ControlsDisabled() const {
+    return !SelDevice()->isEnabled() && !Start()->isEnabled() && !Exit()->isEnabled();
+  }
+  // Shows the window and lets it paint; true when it is still open afterwards.
+  bool ShowAndSettle() {
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) return false;
+    QTest::qWait(50);
+    return form->isVisible();
+  }
+};
+
+TDriveProfile Profile(const char* name) {
+  return *FindProfile(name);
+}
+
+std::vector<TDriveProfile> Profiles(std::initializer_list<const char*> names) {
+  std::vector<TDriveProfile> out;
+  for (const char* n : names) out.push_back(Profile(n));
+  return out;
+}
+
+// A container with one unscrambled bank whose INQUIRY template names the given identity.
+std::vector<uint8_t> ContainerWithIdentity(const std::string& identity28) {
+  std::vector<uint8_t> c(kImageHeaderSize + kBankSize, 0);
+  c[24] = 0x20;  // no drive check during the extraction
+  c[25] = 0x00;  // not scrambled
+  c[34] = 1;     // one bank
+  c[36] = 0x00;  // of 256 bytes
+  c[37] = 0x01;
+  uint8_t* t = c.data() + kImageHeaderSize + 0x40;
+  t[0] = 0x05;
+  t[1] = 0x80;
+  t[4] = 0x1F;
+  std::copy(identity28.begin(), identity28.end(), t + 8);
+  return c;
+}
+
+}  // namespace
+
+class TForm1Test : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void windowLayout() {
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.form);
+    QCOMPARE(h.form->size(), QSize(298, 315));
+    QCOMPARE(h.form->minimumSize(), h.form->maximumSize());
+    QVERIFY(!(h.form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(h.Find<QGroupBox>("GroupBox1")->title(), QString("Select Source : "));
+    QCOMPARE(h.Find<QGroupBox>("GroupBox2")->title(), QString("Select File : "));
+    QVERIFY(!h.SelDevice()->isEditable());
+    QVERIFY(h.Find<QLineEdit>("Edit1")->isReadOnly());
+    QCOMPARE(h.Find<QLineEdit>("Edit1")->text(), kImageIdentity);
+    QCOMPARE(h.Find<QPushButton>("BitBtn1")->text(), QString("&Open"));
+    QVERIFY(h.Find<QPushButton>("BitBtn1")->isHidden());
+    QCOMPARE(h.Start()->text(), QString("&Start"));
+    QCOMPARE(h.Exit()->text(), QString("&Exit"));
+    QCOMPARE(h.Log()->geometry(), QRect(0, 160, 298, 136));
+    auto* bar = h.Find<QProgressBar>("ProgressBar1");
+    QCOMPARE(bar->parent(), h.Find<QStatusBar>("StatusBar1"));
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    // No control covers another.
+    const QList<QWidget*> top = {
+        h.Find<QWidget>("GroupBox1"), h.Find<QWidget>("GroupBox2"), h.Start(), h.Exit(), h.Log(),
+        h.Find<QWidget>("StatusBar1")};
+    for (int i = 0; i < top.size(); ++i) {
+      for (int j = i + 1; j < top.size(); ++j) {
+        QVERIFY2(!top[i]->geometry().intersects(top[j]->geometry()),
+                 qPrintable(top[i]->objectName() + " overlaps " + top[j]->objectName()));
+      }
+    }
+  }
+
+  void cancelAtConfirmationEndsWithoutList() {
+    THarness h(Profiles({"default"}), false, /*confirm=*/false);
+    QCOMPARE(h.dialogs.calls.size(), size_t{1});
+    const TDialogCall& ask = h.dialogs.calls[0];
+    QCOMPARE(ask.caption, std::string("WARNING"));
+    QCOMPARE(ask.text,
+             std::string("This firmware updater only supports\n\n TAVO    QRD-1040C        "
+                         "\n\nDo you want to continue ?"));
+    QVERIFY(ask.icon == TDialogIcon::Warning);
+    QCOMPARE(h.SelDevice()->count(), 0);
+    QCOMPARE(h.Log()->count(), 0);
+    QCOMPARE(h.form->windowTitle(), QString("TAVOFlash V1.01A"));
+    QCOMPARE(h.form->State().closeRequest, uint8_t{1});
+    h.form->show();
+    QTRY_VERIFY(!h.form->isVisible());
+  }
+
+  void noMatchingDriveShowsErrorAndCloses() {
+    THarness h(Profiles({"legacy-unlisted"}));
+    QCOMPARE(h.dialogs.Count("ERROR"), 1);
+    const TDialogCall& err = h.dialogs.calls.back();
+    QCOMPARE(err.text, std::string("Can't find the device to upgrade !!"));
+    QVERIFY(err.icon == TDialogIcon::Error);
+    QCOMPARE(h.SelDevice()->count(), 0);
+    QVERIFY(!h.Start()->isEnabled());
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString());
+    // The remaining start-up steps still run before the window closes.
+    QCOMPARE(h.form->windowTitle(), QString("QRD-1040C Firmware Updater"));
+    QCOMPARE(h.LogLines(), kNotice);
+    h.form->show();
+    QTRY_VERIFY(!h.form->isVisible());
+  }
+
+  void elevenMatchingDrivesListTen() {
+    // The ASPI-style transport: pass-through discovery sees fewer virtual drives.
+    THarness h(std::vector<TDriveProfile>(11, Profile("default")), /*aspi=*/true);
+    QVERIFY(h.form);
+    QCOMPARE(h.atapi->DriveCount(), 11);
+    QCOMPARE(h.Items(), QStringList(10, kDefaultItem));
+    for (int i = 0; i < 10; ++i) QCOMPARE(h.form->State().driveMap[i], i);
+    QCOMPARE(h.dialogs.Count("ERROR"), 0);
+    QCOMPARE(h.SelDevice()->currentIndex(), 0);
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), kDefaultItem);
+    QVERIFY(h.Start()->isEnabled());
+    QCOMPARE(h.form->windowTitle(), QString("QRD-1040C Firmware Updater"));
+    QCOMPARE(h.LogLines(), kNotice);
+    QVERIFY(h.ShowAndSettle());  // no close request: the window stays
+  }
+
+  void onlyMatchingDrivesListedAndSelectable() {
+    // Row 0 is another product, rows 1 and 2 match (row 2 with another family code).
+    THarness h(Profiles({"legacy-unlisted", "default", "other-family"}));
+    QCOMPARE(h.Items(), QStringList({kDefaultItem, kDefaultItem}));
+    QCOMPARE(h.form->State().driveMap[0], 1);
+    QCOMPARE(h.form->State().driveMap[1], 2);
+    TAtapi& atapi = *h.atapi;
+    QCOMPARE(atapi.DriveHandle(), atapi.Drive(1).Handle);
+
+    h.SelDevice()->setCurrentIndex(1);
+    emit h.SelDevice()->activated(1);
+    QCOMPARE(atapi.DriveHandle(), atapi.Drive(2).Handle);
+    QCOMPARE(h.form->State().selectedItem, 1);
+  }
+
+  void matchingCoversVendorAndProductNotRevision() {
+    TDriveProfile newer = Profile("default");
+    newer.revision = "1.08";
+    TDriveProfile otherVendor = Profile("default");
+    otherVendor.vendor = "OTHERCO ";
+    TDriveProfile lowerCase = Profile("default");
+    lowerCase.product = "qrd-1040c       ";
+    THarness h({otherVendor, Profile("default"), lowerCase, newer});
+    QCOMPARE(h.Items(), QStringList({kDefaultItem, "TAVO    QRD-1040C        1.08"}));
+    QCOMPARE(h.form->State().driveMap[0], 1);
+    QCOMPARE(h.form->State().driveMap[1], 3);
+  }
+
+  void captionTakesWholeSixteenCharacterProduct() {
+    const std::vector<uint8_t> container = ContainerWithIdentity("ACME    ABCDEFGHIJKLMNOP2.00");
+    const TFirmwareImage image(container);
+    THarness h(Profiles({"default"}), false, true, image);
+    QCOMPARE(h.Find<QLineEdit>("Edit1")->text(), QString("ACME    ABCDEFGHIJKLMNOP2.00"));
+    QCOMPARE(h.form->windowTitle(), QString("ABCDEFGHIJKLMNOP Firmware Updater"));
+    QCOMPARE(h.dialogs.Count("ERROR"), 1);  // the default drive is another model
+  }
+
+  void statusBarDoubleClickShowsVersion() {
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.ShowAndSettle());
+    QCOMPARE(h.form->windowTitle(), QString("QRD-1040C Firmware Updater"));
+    QTest::mouseDClick(h.Find<QWidget>("StatusBar1"), Qt::LeftButton);
+    QCOMPARE(h.form->windowTitle(), QString("TAVOFlash V1.01A"));
+    h.form->setWindowTitle("x");
+    QTest::mouseDClick(h.Find<QWidget>("ProgressBar1"), Qt::LeftButton);
+    QCOMPARE(h.form->windowTitle(), QString("TAVOFlash V1.01A"));
+  }
+
+  void logSelectsLastLineAndActivationClearsIt() {
+    THarness h(Profiles({"default"}));
+    for (int i = 0; i < 40; ++i) h.form->AddLog("line " + std::to_string(i));
+    QCOMPARE(h.Log()->currentRow(), h.Log()->count() - 1);
+    QCOMPARE(h.Log()->selectedItems().size(), 1);
+    QCOMPARE(h.Log()->selectedItems()[0]->text(), QString("line 39"));
+    QVERIFY(h.ShowAndSettle());
+    h.form->activateWindow();
+    QTRY_VERIFY(h.form->isActiveWindow());
+    QTRY_COMPARE(h.Log()->currentRow(), -1);
+    QVERIFY(h.Log()->selectedItems().isEmpty());
+  }
+
+  void progressPortKeepsTheBarMeaningful() {
+    THarness h(Profiles({"default"}));
+    auto* bar = h.Find<QProgressBar>("ProgressBar1");
+    h.form->SetProgressRange(0, 0xFC80);
+    h.form->SetProgress(0xFC00);
+    QCOMPARE(bar->value(), 0xFC00);
+    // An empty range must not turn the bar into a busy indicator.
+    h.form->SetProgressRange(0, 0);
+    QVERIFY(bar->maximum() > bar->minimum());
+    QCOMPARE(bar->value(), 0);
+  }
+
+  void successfulRunFromTheButton() {
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.ShowAndSettle());
+    bool disabledAtQuestion = false;
+    bool closeResult = true;
+    int closeAttempts = 0;
+    h.dialogs.onRebootQuestion = [&] {
+      disabledAtQuestion = h.ControlsDisabled();
+      closeResult = h.form->close();
+      ++closeAttempts;
+    };
+    // A close request that arrives while the run processes messages.
+    bool earlyCloseResult = true;
+    QTimer::singleShot(0, h.form.get(), [&] { earlyCloseResult = h.form->close(); });
+
+    QTest::mouseClick(h.Start(), Qt::LeftButton);
+
+    QVERIFY(disabledAtQuestion);
+    QCOMPARE(closeAttempts, 1);
+    QVERIFY(!closeResult);
+    QVERIFY(!earlyCloseResult);
+    QVERIFY(h.form->isVisible());
+    QVERIFY(h.ControlsEnabled());
+    const QStringList log = h.LogLines();
+    const qsizetype flashing = log.indexOf("Flashing ..");
+    const qsizetype complete = log.indexOf("Flash Complete!!");
+    const qsizetype verified = log.indexOf("Firmware Verify ok!!");
+    QVERIFY2(flashing >= 0 && complete > flashing && verified > complete,
+             qPrintable(log.join('\n')));
+    QCOMPARE(log.count(TForm1::kCloseRefusedLine), 2);
+    QCOMPARE(h.dialogs.Count("Warning"), 1);
+    QCOMPARE(h.restarter.requests, 0);  // the user chose Cancel
+
+    // Once the run has ended, closing works again.
+    QVERIFY(h.form->close());
+    QVERIFY(!h.form->isVisible());
+  }
+
+  void restartAskedForAfterOk() {
+    THarness h(Profiles({"default"}));
+    h.dialogs.reboot = true;
+    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QCOMPARE(h.restarter.requests, 1);
+    QVERIFY(h.ControlsEnabled());
+  }
+
+  void failedRunLeavesControlsEnabled_data() {
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("flashComplete");
+    QTest::newRow("download refused") << "unsupported" << false;
+    QTest::newRow("never ready") << "never-ready" << false;
+    QTest::newRow("verify mismatch") << "bad-verify" << true;
+  }
+
+  void failedRunLeavesControlsEnabled() {
+    QFETCH(QString, profile);
+    QFETCH(bool, flashComplete);
+    THarness h({Profile(qPrintable(profile))});
+    bool asked = false;
+    h.dialogs.onRebootQuestion = [&] { asked = true; };
+    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.ControlsEnabled());
+    QVERIFY(!asked);
+    QCOMPARE(h.dialogs.Count("Warning"), 0);
+    const QStringList log = h.LogLines();
+    QCOMPARE(log.contains("Flash Complete!!"), flashComplete);
+    QVERIFY(!log.contains("Firmware Verify ok!!"));
+    QVERIFY2(log.last().startsWith("Err:"), qPrintable(log.join('\n')));
+  }
+
+  void emulatedRestartOnlyLogs() {
+    TEmulatedRestarter restarter(nullptr);
+    restarter.RequestReboot();  // no log target: nothing happens, nothing crashes
+    THarness h(Profiles({"default"}));
+    TEmulatedRestarter logging([&h](const std::string& line) { h.form->AddLog(line); });
+    logging.RequestReboot();
+    QCOMPARE(h.LogLines().last(), QString(TEmulatedRestarter::kLogLine));
+  }
+};
+
+int RunForm1Tests(int argc, char** argv) {
+  TForm1Test test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_form1.moc"
