@@ -58,6 +58,8 @@ TCommandKind ClassifyCdb(const uint8_t* cdb, size_t cdbLength) {
   switch (cdb[0]) {
     case 0x00:
       return TCommandKind::TestUnitReady;
+    case 0x03:
+      return TCommandKind::RequestSense;
     case 0x12:
       return TCommandKind::Inquiry;
     case 0x4E:
@@ -202,6 +204,7 @@ struct TVirtualDrive::TImpl {
 
   TCommandResult Dispatch(const uint8_t* cdb, size_t cdbLength, TCommandKind kind);
   TCommandResult TestUnitReady();
+  TCommandResult RequestSense(const uint8_t* cdb);
   TCommandResult Inquiry(const uint8_t* cdb);
   TCommandResult StartStopUnit(const uint8_t* cdb);
   TCommandResult ModeSense(const uint8_t* cdb);
@@ -282,12 +285,15 @@ TCommandResult TVirtualDrive::TImpl::Dispatch(const uint8_t* cdb, size_t cdbLeng
   if (cdbLength < needed) return Check(kInvalidFieldInCdb);
 
   UpdateProgramming();
-  if (programming && kind != TCommandKind::Inquiry && kind != TCommandKind::FlashStatus) {
+  if (programming && kind != TCommandKind::Inquiry && kind != TCommandKind::FlashStatus &&
+      kind != TCommandKind::RequestSense) {
     return Check(kOperationInProgress);
   }
   switch (kind) {
     case TCommandKind::TestUnitReady:
       return TestUnitReady();
+    case TCommandKind::RequestSense:
+      return RequestSense(cdb);
     case TCommandKind::Inquiry:
       return Inquiry(cdb);
     case TCommandKind::StopPlayScan:
@@ -319,6 +325,21 @@ TCommandResult TVirtualDrive::TImpl::TestUnitReady() {
   if (trayOpen) return Check(kMediumNotPresentTrayOpen);
   if (!mediumPresent) return Check(kMediumNotPresent);
   return Good(0);
+}
+
+// Sense is returned with every CHECK CONDITION, so REQUEST SENSE only reports the
+// drive's standing condition: programming, no medium, or nothing.
+TCommandResult TVirtualDrive::TImpl::RequestSense(const uint8_t* cdb) {
+  TSenseCode now{};
+  if (programming) {
+    now = kOperationInProgress;
+  } else if (trayOpen) {
+    now = kMediumNotPresentTrayOpen;
+  } else if (!mediumPresent) {
+    now = kMediumNotPresent;
+  }
+  const TCommandResult sense = Check(now);
+  return Reply(sense.sense.data(), std::min<uint32_t>(cdb[4], sense.senseLength));
 }
 
 TCommandResult TVirtualDrive::TImpl::Inquiry(const uint8_t* cdb) {

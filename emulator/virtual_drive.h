@@ -37,6 +37,7 @@ enum class TDataDirection { None, In, Out };
 enum class TCommandKind {
   Any,
   TestUnitReady,
+  RequestSense,
   Inquiry,
   StopPlayScan,
   StartStopUnit,

@@ -94,10 +94,18 @@ TEST(VirtualDrive, NotReadyWhileProgrammingThenReadyOnTheClock) {
   std::vector<uint8_t> inquiry(50);
   EXPECT_EQ(h.In({0x12, 0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0}, inquiry).status, 0);
 
+  // REQUEST SENSE reports the standing condition as data.
+  std::vector<uint8_t> sense(18);
+  ASSERT_EQ(h.In({0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0}, sense).status, 0);
+  EXPECT_EQ(sense[2], 2);
+  EXPECT_EQ(sense[12], 0x04);
+
   h.clock.Advance(t - 1);
   EXPECT_EQ(SenseOf(h.Run(TurCdb())), kInProgress);
   h.clock.Advance(1);
   EXPECT_EQ(h.Run(TurCdb()).status, 0);
+  ASSERT_EQ(h.In({0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0}, sense).status, 0);
+  EXPECT_EQ(sense[2], 0);
 }
 
 TEST(VirtualDrive, UnknownOperationsAreInvalidOpcodes) {
