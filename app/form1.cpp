@@ -109,7 +109,9 @@ void TForm1::BuildControls() {
   Edit1 = new QLineEdit(GroupBox2);
   Edit1->setObjectName(QStringLiteral("Edit1"));
   Edit1->setReadOnly(true);
-  Edit1->setGeometry(31, 16, 226, 21);
+  // Four pixels lower than the reference: Qt draws the group box title above the frame
+  // line, and at 16 the field would sit on that line.
+  Edit1->setGeometry(31, 20, 226, 21);
   BitBtn1 = new QPushButton(QStringLiteral("&Open"), GroupBox2);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(190, 16, 75, 25);
@@ -118,6 +120,9 @@ void TForm1::BuildControls() {
   ListBox1 = new QListWidget(this);
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Long lines are clipped, as in a plain list box; a horizontal bar would take two lines'
+  // height from the log.
+  ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ListBox1->setGeometry(0, 160, 298, 136);
 
   BitBtn2 = new QPushButton(QStringLiteral("&Start"), this);
