@@ -76,6 +76,8 @@ struct TCase {
   bool flashed;          // the flash now holds the image
 };
 
+void PrintTo(const TCase& c, std::ostream* os) { *os << c.profile; }
+
 class FlashRuns : public ::testing::TestWithParam<TCase> {};
 
 TEST_P(FlashRuns, EndsAsTheDriveDictates) {
