@@ -396,15 +396,6 @@ class TForm1Test : public QObject {
     QVERIFY(!log.contains("Firmware Verify ok!!"));
     QVERIFY2(log.last().startsWith("Err:"), qPrintable(log.join('\n')));
   }
-
-  void emulatedRestartOnlyLogs() {
-    TEmulatedRestarter restarter(nullptr);
-    restarter.RequestReboot();  // no log target: nothing happens, nothing crashes
-    THarness h(Profiles({"default"}));
-    TEmulatedRestarter logging([&h](const std::string& line) { h.form->AddLog(line); });
-    logging.RequestReboot();
-    QCOMPARE(h.LogLines().last(), QString(TEmulatedRestarter::kLogLine));
-  }
 };
 
 int RunForm1Tests(int argc, char** argv) {
