@@ -424,7 +424,9 @@ bool TFlashEngine::DownloadAndCommit() {
     }
   }
 
-  // Stage D: the commit, and its one retry when refused as an illegal request.
+  // Stage D: the commit, and its one retry when refused as an illegal request. Sense data
+  // describes a command that failed: the sg-driver transport keeps the previous command's
+  // sense when a command succeeds, so a succeeded command's sense is never looked at.
   ui_.SetProgress(70);
   const uint16_t checksum = state_.header.Checksum;
   const uint8_t commitSelector = static_cast<uint8_t>((0xE0 + bankCount) & 0xFF);
@@ -433,13 +435,14 @@ bool TFlashEngine::DownloadAndCommit() {
     if (!atapi_.NtPlatform()) atapi_.TestUnitReady();
     kept = atapi_.FlashWrite(buf, 5, commitSelector, 0, checksum);
     clock_.Sleep(15000);
-    if (atapi_.LastSenseKey() == 5 && atapi_.LastAsc() == 0x1A && atapi_.LastAscq() == 0x00) {
+    if (kept != 1 && atapi_.LastSenseKey() == 5 && atapi_.LastAsc() == 0x1A &&
+        atapi_.LastAscq() == 0x00) {
       atapi_.TestUnitReady();
       kept =
           atapi_.FlashWrite(buf, 5, static_cast<uint8_t>((0xF0 + bankCount) & 0xFF), 0, checksum);
     }
   }
-  const uint8_t senseKey = atapi_.LastSenseKey();
+  const uint8_t senseKey = kept == 1 ? 0 : atapi_.LastSenseKey();
   if (senseKey != 0 && senseKey != 2) {
     ui_.AddLog(Format("Status:%x;SenseCode:%x : %x : %x;", kept, senseKey, atapi_.LastAsc(),
                       atapi_.LastAscq()));
