@@ -17,8 +17,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,8 +96,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
   return true;
 }
 
-// Reads exactly size bytes of one transfer (FunctionFS may return a transfer in pieces).
-// A short packet ends a transfer early; then fewer bytes come back.
+// Reads one transfer of at most size bytes; a short packet from the host ends it early.
 ssize_t ReadTransfer(int fd, uint8_t* data, size_t size) {
   for (;;) {
     const ssize_t n = read(fd, data, size);
@@ -196,11 +195,10 @@ int main(int argc, char** argv) {
 
   tavo::TRealClock clock;
   tavo::TVirtualDrive drive(*profile, clock);
-  std::mutex lock;
+  // Only the bulk loop below reaches the drive; the control thread never does.
   TBotTarget target(
       [&](const uint8_t* cdb, size_t cdbLength, uint8_t* data, uint32_t length,
           tavo::TDataDirection direction) {
-        std::lock_guard<std::mutex> guard(lock);
         return drive.Execute(cdb, cdbLength, data, length, direction);
       },
       kMaxTransfer);
