@@ -69,13 +69,22 @@ void ApplyTransportEnvironment(TStartupOptions& options) {
 }
 
 std::string StartupOptionsHelp() {
-  std::string names;
-  for (const std::string& name : ProfileNames()) {
-    names += names.empty() ? name : ", " + name;
+  // Profile names, wrapped under the option's description.
+  const std::string indent(16, ' ');
+  std::string names = indent + "profiles:";
+  size_t lineStart = 0;
+  for (size_t i = 0; i < ProfileNames().size(); ++i) {
+    const std::string word = " " + ProfileNames()[i] + (i + 1 < ProfileNames().size() ? "," : "");
+    if (names.size() - lineStart + word.size() > 78) {
+      names += "\n" + indent + word.substr(1);
+      lineStart = names.size() - indent.size() - word.size() + 1;
+    } else {
+      names += word;
+    }
   }
   return "  --emulate[=PROFILE[,PROFILE...]]\n"
          "                attach virtual drives instead of real ones (default profile\n"
-         "                \"default\"); profiles: " +
+         "                \"default\"; the computer is never restarted)\n" +
          names +
          "\n"
          "  --transport=aspi\n"

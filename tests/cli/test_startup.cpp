@@ -1,0 +1,126 @@
+// Start-up options and the drive session shared by both front ends.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "cli/startup.h"
+#include "emulator/virtual_bus.h"
+
+namespace tavo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+class TQuietSink final : public TAtapiSink {
+ public:
+  void ShowPlainMessage(const std::string& text) override { messages.push_back(text); }
+  void PumpMessage() override {}
+  std::vector<std::string> messages;
+};
+
+TEST(StartupOptions, EmulateAndTransportAreTakenTheRestIsLeft) {
+  TStartupOptions options;
+  std::vector<std::string> rest;
+  std::string error;
+  ASSERT_TRUE(
+      ParseStartupArgs({"--yes", "--emulate=default,no-marker", "--transport=aspi", "--drive", "1"},
+                       options, rest, error))
+      << error;
+  EXPECT_TRUE(options.emulate);
+  EXPECT_THAT(options.profiles, ElementsAre("default", "no-marker"));
+  EXPECT_TRUE(options.aspi);
+  EXPECT_THAT(rest, ElementsAre("--yes", "--drive", "1"));
+
+  TStartupOptions bare;
+  rest.clear();
+  ASSERT_TRUE(ParseStartupArgs({"--emulate"}, bare, rest, error));
+  EXPECT_TRUE(bare.emulate);
+  EXPECT_FALSE(bare.aspi);
+}
+
+TEST(StartupOptions, BadValuesAreReported) {
+  for (const std::string arg :
+       {"--emulate=nonsense", "--emulate=", "--transport=scsi", "--transport"}) {
+    SCOPED_TRACE(arg);
+    TStartupOptions options;
+    std::vector<std::string> rest;
+    std::string error;
+    EXPECT_FALSE(ParseStartupArgs({arg}, options, rest, error));
+    EXPECT_FALSE(error.empty());
+  }
+  TStartupOptions options;
+  std::string error;
+  EXPECT_EQ(ParseStartupOption("--emulate=nonsense", options, error), TOptionResult::Bad);
+  EXPECT_THAT(error, HasSubstr("never-ready"));  // lists the known profiles
+  EXPECT_EQ(ParseStartupOption("--emulator", options, error), TOptionResult::NotMine);
+}
+
+TEST(StartupOptions, EnvironmentSelectsTheSgTransport) {
+  TStartupOptions options;
+  setenv("TAVOFLASH_TRANSPORT", "aspi", 1);
+  ApplyTransportEnvironment(options);
+  EXPECT_TRUE(options.aspi);
+  setenv("TAVOFLASH_TRANSPORT", "passthrough", 1);
+  ApplyTransportEnvironment(options);
+  EXPECT_FALSE(options.aspi);
+  unsetenv("TAVOFLASH_TRANSPORT");
+  options.aspi = true;
+  ApplyTransportEnvironment(options);  // unset: the command line's choice stands
+  EXPECT_TRUE(options.aspi);
+}
+
+TEST(DriveSession, BuildsOneVirtualDrivePerProfileAndEndsTheObject) {
+  TVirtualClock clock;
+  TQuietSink sink;
+  for (bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "aspi" : "pass-through");
+    TStartupOptions options;
+    options.emulate = true;
+    options.profiles = {"default", "normal-mode", "other-family"};
+    options.aspi = aspi;
+    {
+      TDriveSession session(options, clock, sink);
+      ASSERT_TRUE(session.Ok()) << session.Error();
+      EXPECT_TRUE(session.Emulated());
+      ASSERT_NE(session.Bus(), nullptr);
+      EXPECT_EQ(session.Bus()->DriveCount(), 3);
+      EXPECT_EQ(session.Atapi().DriveCount(), 3);
+      EXPECT_EQ(&session.Atapi(), &Atapi());
+      EXPECT_EQ(session.Atapi().NtPlatform(), aspi ? 0 : 1);
+      EXPECT_EQ(std::string(session.Atapi().Drive(0).Identity), "TAVO    QRD-1040C       ");
+
+      // Only one program-wide object at a time.
+      TDriveSession second(options, clock, sink);
+      EXPECT_FALSE(second.Ok());
+      EXPECT_FALSE(second.Error().empty());
+    }
+    EXPECT_FALSE(AtapiExists());
+  }
+}
+
+TEST(DriveSession, BareEmulateGivesTheDefaultDrive) {
+  TVirtualClock clock;
+  TQuietSink sink;
+  TStartupOptions options;
+  options.emulate = true;
+  TDriveSession session(options, clock, sink);
+  ASSERT_TRUE(session.Ok());
+  EXPECT_EQ(session.Atapi().DriveCount(), 1);
+}
+
+TEST(DriveSession, UnknownProfileIsAnErrorNotACrash) {
+  TVirtualClock clock;
+  TQuietSink sink;
+  TStartupOptions options;
+  options.emulate = true;
+  options.profiles = {"default", "nonsense"};
+  TDriveSession session(options, clock, sink);
+  EXPECT_FALSE(session.Ok());
+  EXPECT_THAT(session.Error(), HasSubstr("nonsense"));
+  EXPECT_FALSE(AtapiExists());
+}
+
+}  // namespace
+}  // namespace tavo
