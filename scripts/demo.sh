@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then bash scripts/deps.sh; else bash scripts/deps.sh imagemagick; fi
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 
@@ -20,7 +20,18 @@ if [ -x "$app" ]; then
   if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     exec "$app" "${args[@]}"
   fi
+  # Without a display nobody could answer the window's questions: the run is started for
+  # the user and the finished window is saved as a picture.
+  shot="$PWD/build/release/demo-screenshot.png"
   echo "No display found: running the window under Xvfb (xvfb-run) instead."
-  exec xvfb-run -a -s "-screen 0 800x600x24" "$app" "${args[@]}"
+  echo "The start-up question is answered OK and the run is started automatically;"
+  echo "when it has finished, a screenshot of the window is saved to $shot."
+  TAVOFLASH_DEMO_AUTOSTART=1 exec xvfb-run -a -s "-screen 0 640x480x24" bash -c '
+    shot=$1; shift
+    "$@" & pid=$!
+    sleep 25
+    import -window root "$shot" && echo "Saved $shot"
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+    exit 0' demo "$shot" "$app" "${args[@]}"
 fi
 exec "$cli" "${args[@]}"
