@@ -76,7 +76,9 @@ struct TCase {
   bool flashed;          // the flash now holds the image
 };
 
-void PrintTo(const TCase& c, std::ostream* os) { *os << c.profile; }
+void PrintTo(const TCase& c, std::ostream* os) {
+  *os << c.profile;
+}
 
 class FlashRuns : public ::testing::TestWithParam<TCase> {};
 
