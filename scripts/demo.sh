@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then bash scripts/deps.sh; else bash scripts/deps.sh imagemagick; fi
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
+cmake --build --preset release -j "$(nproc)" --target tavoflash tavoflash-cli
 
 args=("$@")
 have_emulate=0
