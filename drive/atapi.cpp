@@ -1,5 +1,6 @@
 #include "drive/atapi.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@ namespace {
 constexpr uint32_t kAspiWaitMs = 30000;
 constexpr uint8_t kStatusFailed = 4;  // same value as SS_ERR
 constexpr int kPassThroughCountLimit = 4;
+constexpr int kPassThroughSlots = 25;  // the candidate slots examined, in order
 constexpr int kInquiryLength = 50;
 
 const char kAspiMissingText[] = "WNASPI32.DLL not found";
@@ -156,20 +158,21 @@ void TAtapi::AbortRequest() {
   config_.aspiPort->SendAbort(abort);
 }
 
-void TAtapi::ShowSystemError(int code) {
-  constexpr size_t kTextBuffer = 80;
-  char scratch[256] = {};
-  int failure = 0;
-  const char* text = StrerrorText(strerror_r(code, scratch, sizeof scratch), scratch, failure);
+std::string SystemErrorMessage(const char* systemText, int lookupError) {
+  constexpr size_t kTextBuffer = 80;  // the text and its terminating NUL must fit
   char buffer[kTextBuffer] = {};
-  if (text != nullptr) {
-    const size_t len = std::strlen(text);
+  int failure = lookupError;
+  if (systemText == nullptr) {
+    if (failure == 0) failure = EINVAL;
+  } else {
+    const size_t len = std::strlen(systemText);
     if (len == 0) {
       failure = EINVAL;
     } else if (len >= kTextBuffer) {
       failure = ERANGE;  // the text does not fit the buffer
     } else {
-      std::memcpy(buffer, text, len);
+      std::memcpy(buffer, systemText, len);
+      failure = 0;
     }
   }
   char message[kTextBuffer + 64] = {};
@@ -178,6 +181,14 @@ void TAtapi::ShowSystemError(int code) {
   } else {
     std::snprintf(message, sizeof message, "Format message failed.  Error: %d\n", failure);
   }
+  return message;
+}
+
+void TAtapi::ShowSystemError(int code) {
+  char scratch[256] = {};
+  int failure = 0;
+  const char* text = StrerrorText(strerror_r(code, scratch, sizeof scratch), scratch, failure);
+  const std::string message = SystemErrorMessage(text, failure);
   if (config_.sink != nullptr) config_.sink->ShowPlainMessage(message);
 }
 
@@ -218,7 +229,8 @@ int TAtapi::DiscoverDrives() {
   if (ntPlatform_ == 1) {
     TPassThroughPort* port = config_.passThroughPort;
     if (port == nullptr) return driveCount_;
-    const int slots = port->SlotCount();
+    // Only the first 25 candidate slots are examined, whatever the port offers.
+    const int slots = std::min(port->SlotCount(), kPassThroughSlots);
     for (int slot = 0; slot < slots; ++slot) {
       if (!port->IsOpticalSlot(slot)) continue;
       int error = 0;

@@ -108,6 +108,12 @@ class TAtapi {
   void ShowAccessHint(const std::string& device);
 };
 
+// The message ShowSystemError shows for a system text: the text followed by one line feed
+// when it fits the 80-character buffer (its terminating NUL included), else
+// "Format message failed.  Error: %d\n" with lookupError, or with ERANGE when the text is
+// too long for the buffer. systemText is null when no text could be had.
+std::string SystemErrorMessage(const char* systemText, int lookupError);
+
 // The program-wide object. AtapiUnitInitialize constructs it when the unit's
 // initialisation counter drops from 0; AtapiUnitFinalize destroys it when the counter
 // returns to 0. Front ends call both around their whole life, before any window exists.

@@ -28,16 +28,17 @@ constexpr unsigned kDriverSense = 0x08;
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDriverTimeout = 0x06;
 
-// Opens a device without blocking on an empty tray. Descriptor 0 is never handed out, so a
-// handle of 0 always means "no drive" in the drive table.
+// Opens a device without blocking on an empty tray. The standard descriptors 0 to 2 are
+// never handed out: a handle of 0 always means "no drive" in the drive table, and a drive
+// opened on a closed stdout or stderr would receive whatever the program prints there.
 int OpenDevice(const std::string& path, int& error) {
   int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error = errno;
     return -1;
   }
-  if (fd == 0) {
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  if (fd <= STDERR_FILENO) {
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     const int saved = errno;
     ::close(fd);
     if (moved < 0) {

@@ -52,7 +52,7 @@ class TFakePassThroughPort final : public TPassThroughPort {
   };
   static TDeviceHandle HandleOf(int slot) { return 100 + slot; }
 
-  int SlotCount() override { return 25; }
+  int SlotCount() override { return slotCount; }
   bool IsOpticalSlot(int slot) override {
     examined.push_back(slot);
     return slots.count(slot) != 0 && slots[slot].optical;
@@ -80,6 +80,7 @@ class TFakePassThroughPort final : public TPassThroughPort {
   }
   void Close(TDeviceHandle handle) override { closed.push_back(handle); }
 
+  int slotCount = 25;
   std::map<int, TSlot> slots;
   std::deque<TPtReply> replies;
   std::vector<int> examined;

@@ -224,6 +224,19 @@ TEST_F(PassThroughTest, RefusedRequestGivesStatusZeroAndOneMessage) {
   EXPECT_EQ(sink.messages[0], std::string(std::strerror(EINVAL)) + "\n");
 }
 
+TEST(SystemErrorText, FitsTheEightyCharacterBufferOrReportsTheFailure) {
+  EXPECT_EQ(SystemErrorMessage("Input/output error", 0), "Input/output error\n");
+  const std::string longest(79, 'x');  // 79 characters and the NUL fill the buffer
+  EXPECT_EQ(SystemErrorMessage(longest.c_str(), 0), longest + "\n");
+  const std::string tooLong(80, 'x');
+  EXPECT_EQ(SystemErrorMessage(tooLong.c_str(), 0),
+            "Format message failed.  Error: " + std::to_string(ERANGE) + "\n");
+  EXPECT_EQ(SystemErrorMessage(nullptr, EINVAL),
+            "Format message failed.  Error: " + std::to_string(EINVAL) + "\n");
+  EXPECT_EQ(SystemErrorMessage("", 0),
+            "Format message failed.  Error: " + std::to_string(EINVAL) + "\n");
+}
+
 TEST_F(PassThroughTest, RefusedAccessAddsTheAccessHintOnce) {
   TAtapi& a = Make();
   port.replies = {{EACCES, 0, {}}, {EPERM, 0, {}}};
@@ -358,6 +371,20 @@ TEST_F(PassThroughTest, FiveDrivesCountFourAndTheFifthOverwritesRowFour) {
   }
   EXPECT_EQ(a.DriveHandle(), TFakePassThroughPort::HandleOf(3));  // row 0 selected
   EXPECT_EQ(port.examined.size(), 25u);                           // slots 0 .. 24
+}
+
+TEST_F(PassThroughTest, OnlyTheFirstTwentyFiveSlotsAreExamined) {
+  port.slots.clear();
+  port.slotCount = 27;  // a port that offers more candidates than there are letters A..Y
+  port.slots[24] = {};
+  port.slots[25] = {};
+  port.slots[26] = {};
+  TAtapi& a = Make();
+  EXPECT_EQ(a.DriveCount(), 1);
+  EXPECT_EQ(a.Drive(0).Handle, TFakePassThroughPort::HandleOf(24));
+  EXPECT_EQ(a.Drive(1).Handle, 0);
+  EXPECT_EQ(port.examined.size(), 25u);
+  EXPECT_EQ(a.LastOpenedHandle(), TFakePassThroughPort::HandleOf(24));
 }
 
 TEST_F(PassThroughTest, DriveThatRefusesToOpenIsSkipped) {

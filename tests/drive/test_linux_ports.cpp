@@ -151,6 +151,27 @@ TEST_F(FakeTree, PassThroughSlotsNeedABlockDeviceOfTypeFive) {
   EXPECT_FALSE(port.IsOpticalSlot(0));
 }
 
+TEST_F(FakeTree, DevicesNeverTakeTheStandardDescriptors) {
+  Write(root / "dev/sr0", "");
+  TLinuxPassThroughPort port(Dev(), Sys());
+  // In a child started with stdout and stderr closed, the device must not land on one of
+  // them (a drive on descriptor 2 would receive every message the program prints); with
+  // stdin closed as well it must not take descriptor 0, the "no drive" handle.
+  EXPECT_EXIT(
+      {
+        ::close(STDOUT_FILENO);
+        ::close(STDERR_FILENO);
+        int error = 0;
+        const TDeviceHandle first = port.Open(0, error);
+        const TDeviceHandle second = port.Open(0, error);
+        ::close(STDIN_FILENO);
+        const TDeviceHandle third = port.Open(0, error);
+        const bool ok = first > STDERR_FILENO && second > STDERR_FILENO && third > STDERR_FILENO;
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(FakeTree, AspiLoadFailsWithoutTheSgDriver) {
   TLinuxAspiPort port(Dev(), Sys());
   EXPECT_FALSE(port.Load());
