@@ -247,7 +247,8 @@ void TVirtualDrive::TImpl::PowerOn() {
   }
   std::memcpy(&flash[kInquiryTemplateOffset], inquiry.data(), inquiry.size());
   const size_t markerBytes = profile.marker.size() * 2;
-  if (!profile.marker.empty() && profile.markerOffset <= kFlashBankSize - markerBytes) {
+  if (!profile.marker.empty() && markerBytes <= kFlashBankSize &&
+      profile.markerOffset <= kFlashBankSize - markerBytes) {
     for (size_t i = 0; i < profile.marker.size(); ++i) {
       flash[profile.markerOffset + 2 * i] = static_cast<uint8_t>(profile.marker[i]);
       flash[profile.markerOffset + 2 * i + 1] = 0;

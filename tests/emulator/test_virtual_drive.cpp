@@ -108,6 +108,16 @@ TEST(VirtualDrive, NotReadyWhileProgrammingThenReadyOnTheClock) {
   EXPECT_EQ(sense[2], 0);
 }
 
+TEST(VirtualDrive, MarkerThatDoesNotFitBankZeroIsLeftOut) {
+  TVirtualClock clock;
+  TDriveProfile plain = *FindProfile("no-marker");
+  TDriveProfile oversized = plain;
+  oversized.marker = std::string(40000, 'M');  // 80000 bytes in UTF-16LE: more than a bank
+  TVirtualDrive a(plain, clock);
+  TVirtualDrive b(oversized, clock);
+  EXPECT_TRUE(a.Flash() == b.Flash());
+}
+
 TEST(VirtualDrive, UnknownOperationsAreInvalidOpcodes) {
   TDriveHarness h;
   std::vector<uint8_t> buf(512);
