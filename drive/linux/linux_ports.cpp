@@ -66,6 +66,19 @@ int EntryNumber(const std::string& name, std::string_view prefix) {
   return ParseNumber(std::string_view(name).substr(prefix.size()), value) ? value : -1;
 }
 
+// Names of a directory's entries. A directory that cannot be read, or whose reading fails
+// part-way, gives what was read so far; nothing throws (the range-for increment of
+// directory_iterator would).
+std::vector<std::string> EntryNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  return names;
+}
+
 }  // namespace
 
 int SgDirectionForDataIn(uint8_t dataIn, uint32_t length) {
@@ -204,8 +217,8 @@ bool TLinuxAspiPort::Load() {
   const fs::path genericDir = fs::path(sysRoot_) / "class" / "scsi_generic";
   bool available = fs::is_directory(genericDir, ec);
   if (!available) {
-    for (const auto& entry : fs::directory_iterator(devRoot_, ec)) {
-      if (EntryNumber(entry.path().filename().string(), "sg") >= 0) {
+    for (const std::string& name : EntryNames(devRoot_)) {
+      if (EntryNumber(name, "sg") >= 0) {
         available = true;
         break;
       }
@@ -215,17 +228,17 @@ bool TLinuxAspiPort::Load() {
 
   hosts_.clear();
   devices_.clear();
-  for (const auto& entry : fs::directory_iterator(fs::path(sysRoot_) / "class" / "scsi_host", ec)) {
-    const int number = EntryNumber(entry.path().filename().string(), "host");
+  for (const std::string& name : EntryNames(fs::path(sysRoot_) / "class" / "scsi_host")) {
+    const int number = EntryNumber(name, "host");
     if (number >= 0) hosts_.push_back(number);
   }
   std::sort(hosts_.begin(), hosts_.end());
 
-  for (const auto& entry : fs::directory_iterator(genericDir, ec)) {
+  for (const std::string& name : EntryNames(genericDir)) {
     TSgDevice device;
-    device.index = EntryNumber(entry.path().filename().string(), "sg");
+    device.index = EntryNumber(name, "sg");
     if (device.index < 0) continue;
-    const fs::path link = entry.path() / "device";
+    const fs::path link = genericDir / name / "device";
     std::error_code linkError;
     fs::path target = fs::read_symlink(link, linkError);
     if (linkError) target = fs::weakly_canonical(link, linkError);

@@ -467,6 +467,17 @@ TEST_F(AspiTest, ScanOrderIsAdapterThenTargetThenLun) {
   EXPECT_FALSE(a.IsNtPlatform());
 }
 
+TEST_F(AspiTest, IdentityIsCopiedRawButTheRevisionStopsAtNul) {
+  const std::string identity("AB\0CDEFGH      MODEL    ", 24);
+  port.inquiry = InquiryData(identity, std::string("1\0.5", 4));
+  TAtapi& a = Make();
+  ASSERT_EQ(a.DriveCount(), 1);
+  // All 24 identity bytes as the drive sent them, a NUL among them included; then a NUL.
+  EXPECT_EQ(std::string(a.Drive(0).Identity, 24), identity);
+  EXPECT_EQ(a.Drive(0).Identity[24], 0);
+  EXPECT_EQ(std::string(a.Drive(0).Revision, 8), std::string(8, '\0').replace(0, 1, "1"));
+}
+
 TEST_F(AspiTest, DiscoveryStopsWhenTheTableIsFull) {
   port.devices.clear();
   for (int i = 0; i < 21; ++i) port.devices[{0, uint8_t(i / 8), uint8_t(i % 8)}] = 5;
