@@ -242,6 +242,44 @@ TEST_F(FakeTree, AbortForgetsThePendingRequest) {
   EXPECT_EQ(abort.SRB_Status, SS_ERR);
 }
 
+TEST_F(FakeTree, RequestsGoOutIndirectSoThatAnAbortCannotWriteLater) {
+  fs::create_directories(root / "sys/class/scsi_host/host0");
+  AddSg(0, "0:0:0:0", 5);
+  Write(root / "dev/sg0", "");  // keeps what the port writes, as the driver would take it
+  TLinuxAspiPort port(Dev(), Sys());
+  ASSERT_TRUE(port.Load());
+  uint8_t buffer[50] = {};
+  TSrbExecSCSICmd srb;
+  srb.SRB_Flags = kDirIn | SRB_EVENT_NOTIFY;
+  srb.SRB_BufLen = sizeof buffer;
+  srb.SRB_BufPointer = buffer;
+  srb.SRB_SenseLen = kAspiSenseLength;
+  srb.SRB_CDBLen = 12;
+  srb.CDBByte[0] = 0x12;
+  srb.SRB_PostProc = port.CreateEvent();
+  port.SendExec(srb);
+  ASSERT_EQ(srb.SRB_Status, SS_PENDING);
+
+  std::ifstream in(root / "dev/sg0", std::ios::binary);
+  sg_io_hdr h{};
+  ASSERT_TRUE(in.read(reinterpret_cast<char*>(&h), sizeof h));
+  EXPECT_EQ(h.interface_id, 'S');
+  EXPECT_EQ(h.dxfer_direction, SG_DXFER_FROM_DEV);
+  EXPECT_EQ(h.dxfer_len, sizeof buffer);
+  EXPECT_EQ(h.dxferp, buffer);
+  EXPECT_EQ(h.cmd_len, 12);
+  EXPECT_EQ(h.cmdp, srb.CDBByte);
+  EXPECT_EQ(h.mx_sb_len, kAspiSenseLength);
+  EXPECT_NE(h.sbp, nullptr);
+  EXPECT_EQ(h.timeout, 30000u);
+  // Direct I/O would let the driver fill the caller's buffer whenever the drive answers;
+  // indirect I/O copies only at read(), which an aborted request never reaches.
+  EXPECT_EQ(h.flags & SG_FLAG_DIRECT_IO, 0u);
+  TSrbAbort abort;
+  abort.SRB_ToAbort = &srb;
+  port.SendAbort(abort);
+}
+
 TEST_F(FakeTree, RefusedDeviceOpenIsReportedAsAnAccessError) {
   fs::create_directories(root / "sys/class/scsi_host/host0");
   AddSg(0, "0:0:0:0", 5);
