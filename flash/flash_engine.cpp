@@ -156,10 +156,16 @@ void TFlashEngine::FillDriveList() {
   state_.selectedItem = state_.items.empty() ? -1 : 0;
 }
 
-void TFlashEngine::SelectCurrentItem() {
-  if (state_.SelectedItemText().empty()) return;
+int32_t TFlashEngine::SelectedRow() const {
+  // The item list is the front end's; only the first ten items have a map slot.
+  if (state_.SelectedItemText().empty() || state_.selectedItem >= kDriveMapSlots) return -1;
   const int32_t row = state_.driveMap[state_.selectedItem];
-  if (row >= 0 && row < kDriveTableRows) atapi_.SelectDrive(row);
+  return row >= 0 && row < kDriveTableRows ? row : -1;
+}
+
+void TFlashEngine::SelectCurrentItem() {
+  const int32_t row = SelectedRow();
+  if (row >= 0) atapi_.SelectDrive(row);
 }
 
 std::string TFlashEngine::CaptionFor(const std::string& edit1) {
@@ -253,11 +259,8 @@ bool TFlashEngine::FamilyGate() {
 bool TFlashEngine::CheckModel() {
   const std::string image = state_.edit1.substr(0, kIdentityLength);
   std::string drive;
-  if (!state_.SelectedItemText().empty()) {
-    const int32_t row = state_.driveMap[state_.selectedItem];
-    if (row >= 0 && row < kDriveTableRows) {
-      drive = FieldText(atapi_.Drive(row).Identity, kIdentityLength);
-    }
+  if (const int32_t row = SelectedRow(); row >= 0) {
+    drive = FieldText(atapi_.Drive(row).Identity, kIdentityLength);
   }
   if (image == drive) return true;
   ui_.AddLog("The Firmware isn't support this device !!(3)");

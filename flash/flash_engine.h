@@ -70,6 +70,8 @@ class TFlashEngine {
  private:
   // A cleared working buffer of size bytes, or nothing when memory ran out.
   std::optional<std::vector<uint8_t>> ObtainBuffer(size_t size);
+  // Drive-table row of the selected item, -1 when there is none.
+  int32_t SelectedRow() const;
   // Re-ranges the progress bar and remembers the maximum.
   void SetRange(int minimum, int maximum);
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.

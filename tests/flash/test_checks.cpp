@@ -80,6 +80,17 @@ TEST_F(ChecksTest, CheckModelComparesVendorAndProductOnly) {
   EXPECT_THAT(ui_.logs, ElementsAre("The Firmware isn't support this device !!(3)"));
 }
 
+TEST_F(ChecksTest, ItemWithoutAMapSlotNamesNoDrive) {
+  Attach("default");
+  StartUp();
+  ASSERT_EQ(state_.items.size(), 1u);
+  // A list longer than the ten map slots: the eleventh item stands for no drive.
+  state_.items.assign(11, state_.items[0]);
+  state_.selectedItem = 10;
+  EXPECT_FALSE(engine_->CheckModel());
+  EXPECT_THAT(ui_.logs, ElementsAre("The Firmware isn't support this device !!(3)"));
+}
+
 class MarkerTest : public ChecksTest {
  protected:
   void WithMarker(const std::string& text, uint32_t offset) {
@@ -286,6 +297,32 @@ TEST_F(PatchTest, HostileRegionsAreIgnoredWithOneLine) {
   EXPECT_TRUE(engine_->RefreshPatchRegion());
   EXPECT_TRUE(ui_.logs.empty());
   EXPECT_THAT(Offsets(TCommandKind::ReadMemory), ElementsAre(0xFF80));
+}
+
+TEST_F(PatchTest, StagedBankIsDescrambledUnlessTheFlagIs00hOr20h) {
+  std::vector<uint8_t> plain(0x400);
+  plain[0] = 0x5A;  // a scrambled bank always descrambles to the seed offset here
+  for (size_t i = 1; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i * 7 + 3);
+  const std::vector<std::pair<uint8_t, bool>> cases = {
+      {0x02, true}, {0x01, true}, {0x20, false}, {0x00, false}};
+  for (auto [flag, scrambled] : cases) {
+    SCOPED_TRACE("scramble flag " + std::to_string(flag));
+    pack::TPackInput input;
+    input.ScrambleFlag = flag;
+    input.ScrambleBanks = scrambled;
+    input.Banks = {plain};
+    TTestImage image = PackImage(input);
+    TDriveProfile p = *FindProfile("default");
+    p.patchDescriptor = Descriptor(0, 0x100, 0x100);
+    Attach({p});
+    StartUp(image.image.get());
+    ASSERT_FALSE(
+        std::equal(plain.begin() + 0x100, plain.begin() + 0x200, Drive().Flash().begin() + 0x100));
+    EXPECT_TRUE(engine_->RefreshPatchRegion());
+    EXPECT_EQ(Commands(TCommandKind::WritePatch).size(), 2u);
+    EXPECT_TRUE(
+        std::equal(plain.begin() + 0x100, plain.begin() + 0x200, Drive().Flash().begin() + 0x100));
+  }
 }
 
 TEST_F(PatchTest, BankBeyondTheImagesBankCountIsIgnored) {
