@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QSessionManager>
 #include <QStatusBar>
+#include <QStyle>
 #include <algorithm>
 
 namespace tavo {
@@ -40,6 +42,30 @@ class TDoubleClickFilter final : public QObject {
  private:
   TForm1* form_;
 };
+
+// The font at the largest point size, not above its own, at which every text fits in width
+// pixels. Desktop fonts are wider than the small font the layout was drawn for; shrinking
+// keeps the log and the status panel readable instead of cutting their lines off.
+QFont FittingFont(QFont font, const QStringList& texts, int width) {
+  constexpr qreal kSmallest = 6.0;
+  qreal size = font.pointSizeF();
+  if (size <= 0) {
+    return font;  // a pixel-sized font is left as it is
+  }
+  const auto widest = [&] {
+    const QFontMetrics metrics(font);
+    int w = 0;
+    for (const QString& text : texts) {
+      w = std::max(w, metrics.horizontalAdvance(text));
+    }
+    return w;
+  };
+  while (size > kSmallest && widest() > width) {
+    size = std::max(kSmallest, size - 0.5);
+    font.setPointSizeF(size);
+  }
+  return font;
+}
 
 }  // namespace
 
@@ -124,6 +150,20 @@ void TForm1::BuildControls() {
   // height from the log.
   ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ListBox1->setGeometry(0, 160, 298, 136);
+  {
+    // The notice lines are the longest lines the log shows; they must fit beside the
+    // vertical scroll bar that a run's lines bring.
+    QStringList notice;
+    for (const char* line : TFlashEngine::kNoticeLines) {
+      notice << QString::fromLatin1(line);
+    }
+    const int textMargin =
+        style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListBox1) + 1;
+    const int room = ListBox1->width() - 2 * ListBox1->frameWidth() -
+                     style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListBox1) -
+                     2 * textMargin;
+    ListBox1->setFont(FittingFont(ListBox1->font(), notice, room));
+  }
 
   BitBtn2 = new QPushButton(QStringLiteral("&Start"), this);
   BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
@@ -172,6 +212,7 @@ void TForm1::FormCreate() {
 
 void TForm1::ShowSelectedItem() {
   const std::string text = state_.SelectedItemText();
+  StatusPanel0->setFont(FittingFont(font(), {Text(text)}, StatusPanel0->contentsRect().width()));
   StatusPanel0->setText(Text(text));
   StatusPanel0->setToolTip(Text(text));
   if (text.empty()) {
@@ -240,9 +281,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::AddLog(const std::string& text) {
   ListBox1->addItem(Text(text));
-  ListBox1->repaint();
   ListBox1->setCurrentRow(ListBox1->count() - 1);
   ListBox1->scrollToBottom();
+  // Painted at once, after the scroll, so that the new line is on screen even while a
+  // blocking step keeps the event loop from running. The rows live in the viewport: a
+  // repaint of the list widget itself does not reach them.
+  ListBox1->viewport()->repaint();
 }
 
 void TForm1::SetProgress(int value) {

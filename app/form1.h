@@ -50,9 +50,9 @@ class TForm1 final : public QWidget, public TUserPort {
   const TFlashEngine& Engine() const { return engine_; }
 
   // Shown in the log when a close request arrives while the drive is being flashed.
+  // Short enough to fit the log without being cut off.
   static constexpr const char* kCloseRefusedLine =
-      "Please wait: the drive is being flashed. TAVOFlash will not close until the flash run "
-      "has finished.";
+      "Please wait until flashing ends, then close TAVOFlash.";
 
  public slots:
   void BitBtn2Click();

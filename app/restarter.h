@@ -26,8 +26,8 @@ class TEmulatedRestarter final : public TRestarter {
   explicit TEmulatedRestarter(std::function<void(const std::string&)> log) : log_(std::move(log)) {}
   void RequestReboot() override;
 
-  static constexpr const char* kLogLine =
-      "Emulation: the computer is not restarted (would ask logind to reboot).";
+  // Short enough to fit the log without being cut off.
+  static constexpr const char* kLogLine = "Emulation: would ask logind to reboot; not restarted.";
 
  private:
   std::function<void(const std::string&)> log_;

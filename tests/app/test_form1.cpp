@@ -8,7 +8,9 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -313,6 +315,78 @@ class TForm1Test : public QObject {
     QTRY_VERIFY(h.form->isActiveWindow());
     QTRY_COMPARE(h.Log()->currentRow(), -1);
     QVERIFY(h.Log()->selectedItems().isEmpty());
+  }
+
+  void newLogLineIsPaintedWithoutTheEventLoop() {
+    // During a blocking step no events are processed: whatever AddLog paints by itself is
+    // all the user sees. The new last line must be in view when that paint happens.
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.ShowAndSettle());
+    QListWidget* log = h.Log();
+    struct TPaintProbe final : public QObject {
+      QListWidget* log;
+      bool lastLineInViewAtPaint = false;
+      int paints = 0;
+      explicit TPaintProbe(QListWidget* l) : log(l) {}
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+          ++paints;
+          const QRect row = log->visualItemRect(log->item(log->count() - 1));
+          lastLineInViewAtPaint = log->viewport()->rect().contains(row);
+        }
+        return false;
+      }
+    } probe(log);
+    log->viewport()->installEventFilter(&probe);
+    for (int i = 0; i < 30; ++i) {
+      h.form->AddLog("line " + std::to_string(i));
+      QVERIFY(probe.paints > 0);
+      QVERIFY2(probe.lastLineInViewAtPaint, qPrintable(QString("after line %1").arg(i)));
+      probe.paints = 0;
+    }
+    log->viewport()->removeEventFilter(&probe);
+
+    // The progress bar and a control whose state changed are painted at once too.
+    struct TPaintCounter final : public QObject {
+      int paints = 0;
+      bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+      }
+    } bar, list;
+    h.Find<QProgressBar>("ProgressBar1")->installEventFilter(&bar);
+    h.SelDevice()->installEventFilter(&list);
+    h.form->SetProgress(42);
+    h.form->RepaintProgress();
+    QVERIFY(bar.paints > 0);
+    h.form->SetControlEnabled(TControl::SelDevice, false);
+    h.form->RepaintControl(TControl::SelDevice);
+    QVERIFY(list.paints > 0);
+    h.Find<QProgressBar>("ProgressBar1")->removeEventFilter(&bar);
+    h.SelDevice()->removeEventFilter(&list);
+  }
+
+  void textsFitTheirControls() {
+    // Every notice line, the window's own lines and the drive's list text are shown whole,
+    // whatever the desktop font, with the scroll bar a run's lines bring.
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.ShowAndSettle());
+    h.form->AddLog(TForm1::kCloseRefusedLine);
+    h.form->AddLog(TEmulatedRestarter::kLogLine);
+    for (int i = 0; i < 20; ++i) h.form->AddLog("Flashing ..");
+    QListWidget* log = h.Log();
+    QVERIFY(log->verticalScrollBar()->isVisible());
+    const int margin = log->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, log) + 1;
+    const QFontMetrics metrics(log->font());
+    for (int i = 0; i < 8; ++i) {
+      const QString line = log->item(i)->text();
+      QVERIFY2(metrics.horizontalAdvance(line) + 2 * margin <= log->viewport()->width(),
+               qPrintable(line));
+    }
+    auto* panel = h.Find<QLabel>("StatusPanel0");
+    QCOMPARE(panel->text(), kDefaultItem);
+    QVERIFY(QFontMetrics(panel->font()).horizontalAdvance(panel->text()) <=
+            panel->contentsRect().width());
   }
 
   void progressPortKeepsTheBarMeaningful() {
