@@ -44,8 +44,12 @@ class TDemoDialogs final : public TDialogs {
   TDialogs& real_;
 };
 
-void PrintUsage() {
-  std::fprintf(stderr, "Usage: tavoflash [options]\n%s", StartupOptionsHelp().c_str());
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to, "Usage: tavoflash [options]\n%s", StartupOptionsHelp().c_str());
+}
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
 }
 
 int Run(QApplication& app, int argc, char** argv) {
@@ -57,13 +61,14 @@ int Run(QApplication& app, int argc, char** argv) {
     std::fprintf(stderr, "tavoflash: %s\n", error.c_str());
     return 2;
   }
+  // The toolkit has taken its own options out of argv by now: anything left is unknown.
   for (const std::string& arg : rest) {
-    if (arg == "--help" || arg == "-h") {
-      PrintUsage();
+    if (IsHelp(arg)) {
+      PrintUsage(stdout);
       return 0;
     }
     std::fprintf(stderr, "tavoflash: unknown option %s\n", arg.c_str());
-    PrintUsage();
+    PrintUsage(stderr);
     return 2;
   }
   bool transportGiven = false;
@@ -123,6 +128,25 @@ int Run(QApplication& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  {
+    // Help and a malformed start-up option are answered before the toolkit starts, so
+    // that they work without a display (the toolkit aborts when it finds none).
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    TStartupOptions options;
+    std::vector<std::string> rest;
+    std::string error;
+    if (!ParseStartupArgs(args, options, rest, error)) {
+      std::fprintf(stderr, "tavoflash: %s\n", error.c_str());
+      PrintUsage(stderr);
+      return 2;
+    }
+    for (const std::string& arg : rest) {
+      if (IsHelp(arg)) {
+        PrintUsage(stdout);
+        return 0;
+      }
+    }
+  }
   QApplication app(argc, argv);
   try {
     return Run(app, argc, argv);
