@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,13 @@ bool TInstanceLock::Acquire(const std::string& path) {
   // plant a link.
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
+    return true;
+  }
+  // A lock file that another user owns (planted in the shared fallback directory) would
+  // let that user keep this program from ever starting: run without the guard instead.
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_uid != geteuid()) {
+    close(fd);
     return true;
   }
   int rc;

@@ -18,8 +18,8 @@ class TInstanceLock {
   TInstanceLock& operator=(const TInstanceLock&) = delete;
 
   // True when this process now holds the lock; false when another process holds it.
-  // A lock file that cannot be opened at all does not stop the program: it then runs
-  // without the guard (returns true, Held() false).
+  // A lock file that cannot be opened at all, or that another user owns, does not stop
+  // the program: it then runs without the guard (returns true, Held() false).
   bool Acquire(const std::string& path);
   bool Held() const { return fd_ >= 0; }
 

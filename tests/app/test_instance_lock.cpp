@@ -1,5 +1,7 @@
 // The single-instance guard, across real processes: the lock itself between two processes,
 // and the built program started while another instance holds it.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +54,24 @@ class TInstanceLockTest : public QObject {
       QVERIFY(!AcquireInChild(path));
     }
     QVERIFY(AcquireInChild(path));
+  }
+
+  void lockFileOfAnotherUserDoesNotBlockTheProgram() {
+    // Someone else's file, locked by them: the program runs unguarded rather than never.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("MyAPP").toStdString();
+    const int theirs = open(path.c_str(), O_RDWR | O_CREAT, 0666);
+    QVERIFY(theirs >= 0);
+    const uid_t other = geteuid() == 65534 ? 65533 : 65534;
+    if (fchown(theirs, other, other) != 0) {
+      close(theirs);
+      QSKIP("cannot hand a file to another user here");
+    }
+    QCOMPARE(flock(theirs, LOCK_EX | LOCK_NB), 0);
+    TInstanceLock lock;
+    QVERIFY(lock.Acquire(path));
+    QVERIFY(!lock.Held());
+    close(theirs);
   }
 
   void secondProgramStartExitsSilently() {
