@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <functional>
 #include <memory>
 #include <string>
@@ -407,9 +408,12 @@ class TForm1Test : public QObject {
     bool disabledAtQuestion = false;
     bool closeResult = true;
     int closeAttempts = 0;
+    bool wmCloseResult = true;
     h.dialogs.onRebootQuestion = [&] {
       disabledAtQuestion = h.ControlsDisabled();
       closeResult = h.form->close();
+      // The way a window manager's close arrives: a spontaneous close of the native window.
+      wmCloseResult = h.form->windowHandle()->close();
       ++closeAttempts;
     };
     // A close request that arrives while the run processes messages.
@@ -421,6 +425,7 @@ class TForm1Test : public QObject {
     QVERIFY(disabledAtQuestion);
     QCOMPARE(closeAttempts, 1);
     QVERIFY(!closeResult);
+    QVERIFY(!wmCloseResult);
     QVERIFY(!earlyCloseResult);
     QVERIFY(h.form->isVisible());
     QVERIFY(h.ControlsEnabled());
@@ -430,7 +435,7 @@ class TForm1Test : public QObject {
     const qsizetype verified = log.indexOf("Firmware Verify ok!!");
     QVERIFY2(flashing >= 0 && complete > flashing && verified > complete,
              qPrintable(log.join('\n')));
-    QCOMPARE(log.count(TForm1::kCloseRefusedLine), 2);
+    QCOMPARE(log.count(TForm1::kCloseRefusedLine), 3);
     QCOMPARE(h.dialogs.Count("Warning"), 1);
     QCOMPARE(h.restarter.requests, 0);  // the user chose Cancel
 

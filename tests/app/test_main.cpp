@@ -4,6 +4,7 @@
 int RunForm1Tests(int argc, char** argv);
 int RunInstanceLockTests(int argc, char** argv);
 int RunProgramTests(int argc, char** argv);
+int RunRestarterTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
   failed += RunForm1Tests(argc, argv);
   failed += RunInstanceLockTests(argc, argv);
   failed += RunProgramTests(argc, argv);
+  failed += RunRestarterTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
