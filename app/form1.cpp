@@ -47,7 +47,9 @@ class TDoubleClickFilter final : public QObject {
 // pixels. Desktop fonts are wider than the small font the layout was drawn for; shrinking
 // keeps the log and the status panel readable instead of cutting their lines off.
 QFont FittingFont(QFont font, const QStringList& texts, int width) {
-  constexpr qreal kSmallest = 6.0;
+  // Below this size text stops being comfortably readable; a narrower cut of the same
+  // family is tried first, so the size drops as little as possible.
+  constexpr qreal kSmallest = 7.0;
   qreal size = font.pointSizeF();
   if (size <= 0) {
     return font;  // a pixel-sized font is left as it is
@@ -60,6 +62,9 @@ QFont FittingFont(QFont font, const QStringList& texts, int width) {
     }
     return w;
   };
+  if (widest() > width) {
+    font.setStretch(QFont::Condensed);
+  }
   while (size > kSmallest && widest() > width) {
     size = std::max(kSmallest, size - 0.5);
     font.setPointSizeF(size);
