@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "image/identity_format.h"
+
 namespace tavo {
 namespace {
 
@@ -246,28 +248,22 @@ void TVirtualDrive::TImpl::PowerOn() {
     if (flash[p] == 0x05) flash[p] = 0x06;
   }
   std::memcpy(&flash[kInquiryTemplateOffset], inquiry.data(), inquiry.size());
-  const size_t markerBytes = profile.marker.size() * 2;
-  if (!profile.marker.empty() && markerBytes <= kFlashBankSize &&
-      profile.markerOffset <= kFlashBankSize - markerBytes) {
-    for (size_t i = 0; i < profile.marker.size(); ++i) {
-      flash[profile.markerOffset + 2 * i] = static_cast<uint8_t>(profile.marker[i]);
-      flash[profile.markerOffset + 2 * i + 1] = 0;
-    }
+  const std::vector<uint8_t> marker = Utf16Le(profile.marker);
+  if (!marker.empty() && marker.size() <= kFlashBankSize &&
+      profile.markerOffset <= kFlashBankSize - marker.size()) {
+    std::memcpy(&flash[profile.markerOffset], marker.data(), marker.size());
   }
 }
 
 // After programming the drive runs the new firmware: its INQUIRY answers with the identity,
 // revision and family of the template the new bank 0 carries, when it carries one.
 void TVirtualDrive::TImpl::AdoptTemplateFromFlash() {
-  for (uint32_t p = 0; p + 40 <= kFlashBankSize; ++p) {
-    const uint8_t* t = &flash[p];
-    if (t[0] == 0x05 && t[1] == 0x80 && t[2] == 0x00 && (t[4] == 0x1F || t[4] == 0x5B)) {
-      std::memcpy(&inquiry[8], t + 8, 28);
-      inquiry[38] = t[38];
-      inquiry[39] = t[39];
-      return;
-    }
-  }
+  const std::optional<size_t> at = FindInquiryTemplate({flash.data(), kFlashBankSize});
+  if (!at) return;
+  const uint8_t* t = &flash[*at];
+  std::memcpy(&inquiry[8], t + 8, 28);
+  inquiry[38] = t[38];
+  inquiry[39] = t[39];
 }
 
 void TVirtualDrive::TImpl::UpdateProgramming() {

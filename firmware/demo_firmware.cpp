@@ -28,20 +28,6 @@ class TFiller {
   uint32_t state_;
 };
 
-std::vector<uint8_t> Utf16(std::string_view text) {
-  std::vector<uint8_t> out;
-  for (char c : text) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(0);
-  }
-  return out;
-}
-
-bool IsTemplateAt(std::span<const uint8_t> b, size_t p) {
-  return b[p] == 0x05 && b[p + 1] == 0x80 && b[p + 2] == 0x00 &&
-         (b[p + 4] == 0x1F || b[p + 4] == 0x5B);
-}
-
 // Firmware-like filler: mostly random bytes with the occasional run of erased (FFh) or
 // zeroed bytes, as tables and alignment gaps look in a real dump.
 void FillBank(std::vector<uint8_t>& bank, unsigned n) {
@@ -82,8 +68,8 @@ void BreakAccidental(std::vector<uint8_t>& bank, const std::vector<uint8_t>& pat
 }
 
 void BreakAccidentalTemplates(std::vector<uint8_t>& bank, size_t keep) {
-  for (size_t p = 0; p + 40 <= bank.size(); ++p) {
-    if (p != keep && IsTemplateAt(bank, p)) bank[p + 1] = 0x81;
+  for (size_t p = 0; p + kInquiryTemplateBytes <= bank.size(); ++p) {
+    if (p != keep && IsInquiryTemplateAt(bank, p)) bank[p + 1] = 0x81;
   }
 }
 
@@ -107,28 +93,14 @@ std::string Hex(size_t value) {
 
 }  // namespace
 
-std::optional<size_t> FindInquiryTemplate(std::span<const uint8_t> buffer) {
-  for (size_t p = 0; p + 40 <= buffer.size(); ++p) {
-    if (IsTemplateAt(buffer, p)) return p;
-  }
-  return std::nullopt;
-}
-
-std::optional<size_t> FindUtf16Marker(std::span<const uint8_t> buffer, std::string_view text) {
-  const std::vector<uint8_t> marker = Utf16(text);
-  auto it = std::search(buffer.begin(), buffer.end(), marker.begin(), marker.end());
-  if (it == buffer.end()) return std::nullopt;
-  return static_cast<size_t>(it - buffer.begin());
-}
-
 std::vector<std::vector<uint8_t>> DemoBanks() {
   std::vector<std::vector<uint8_t>> banks;
   for (unsigned n = 0; n < kBankLengths.size(); ++n) {
     banks.emplace_back(kBankLengths[n]);
     FillBank(banks.back(), n);
   }
-  const std::vector<uint8_t> design = Utf16(kDesignMarker);
-  const std::vector<uint8_t> odd = Utf16(kOddMarker);
+  const std::vector<uint8_t> design = Utf16Le(kDesignMarker);
+  const std::vector<uint8_t> odd = Utf16Le(kOddMarker);
   for (auto& bank : banks) {
     BreakAccidental(bank, design, std::nullopt);
     BreakAccidental(bank, odd, std::nullopt);
@@ -162,9 +134,9 @@ std::string VerifyDemoBanks(const std::vector<std::vector<uint8_t>>& banks) {
       return "bank " + std::to_string(n) + " has the wrong length";
     if (banks[n][0] != scramble::kSeedOffset)
       return "bank " + std::to_string(n) + " does not start with the seed offset";
-    if (FindUtf16Marker(banks[n], kOddMarker))
+    if (FindUtf16Le(banks[n], kOddMarker))
       return "\"Tavonix ODD\" found in bank " + std::to_string(n);
-    const auto design = FindUtf16Marker(banks[n], kDesignMarker);
+    const auto design = FindUtf16Le(banks[n], kDesignMarker);
     if (n != 0 && design) return "\"Tavonix Design\" found in bank " + std::to_string(n);
   }
   const std::vector<uint8_t> buffer = DescrambledBank0Buffer(banks[0]);
@@ -173,12 +145,12 @@ std::string VerifyDemoBanks(const std::vector<std::vector<uint8_t>>& banks) {
     return "the first INQUIRY template is at " + (tmpl ? Hex(*tmpl) : std::string("none")) +
            ", not " + Hex(kTemplateOffset);
   }
-  const auto marker = FindUtf16Marker(buffer, kDesignMarker);
+  const auto marker = FindUtf16Le(buffer, kDesignMarker);
   if (!marker || *marker != kDesignMarkerOffset) {
     return "the design marker is at " + (marker ? Hex(*marker) : std::string("none")) + ", not " +
            Hex(kDesignMarkerOffset);
   }
-  if (FindUtf16Marker(buffer, kOddMarker)) return "\"Tavonix ODD\" in descrambled bank 0";
+  if (FindUtf16Le(buffer, kOddMarker)) return "\"Tavonix ODD\" in descrambled bank 0";
   if (pack::PlainChecksum(banks) != kChecksum) {
     return "plain byte sum is " + Hex(pack::PlainChecksum(banks)) + ", not " + Hex(kChecksum);
   }

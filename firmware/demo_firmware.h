@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/identity_format.h"
+
 namespace tavo::demo {
 
 inline constexpr uint8_t kIdentityCheckFlag = 0x20;
@@ -35,12 +37,9 @@ inline constexpr std::string_view kOddMarker = "Tavonix ODD";
 // The plain banks, kBankLengths[n] bytes each.
 std::vector<std::vector<uint8_t>> DemoBanks();
 
-// First position p at which buffer holds an INQUIRY template (05h 80h 00h, any, 1Fh or
-// 5Bh), considering only positions whose 40 template bytes lie inside the buffer.
-std::optional<size_t> FindInquiryTemplate(std::span<const uint8_t> buffer);
-
-// First position of text in UTF-16LE (each character followed by a zero byte).
-std::optional<size_t> FindUtf16Marker(std::span<const uint8_t> buffer, std::string_view text);
+// The searches the program itself uses on the image.
+using tavo::FindInquiryTemplate;
+using tavo::FindUtf16Le;
 
 // Bank 0 as the identity extraction sees it: packed with the packer's seed byte, staged into
 // a zeroed 64 KiB buffer and descrambled over the whole buffer.

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <span>
 #include <vector>
+
+#include "image/identity_format.h"
 
 namespace tavo {
 
@@ -13,7 +16,6 @@ namespace {
 
 constexpr size_t kWorkBufferSize = 65536;
 constexpr int kIdentityLength = 24;
-constexpr int kTemplateSearchLast = 65496;  // template bytes 0..39 must fit the buffer
 constexpr uint16_t kFirmwareReadLength = 0xFFFE;
 constexpr int kPollLimitSec = 120;
 
@@ -25,16 +27,6 @@ constexpr const char* kLegacyModels[6] = {
     "TAVO    QRD-1040C", "TAVO    QRD-1150C", "TAVO    QRD-1260C",
 };
 constexpr size_t kLegacyEntryLength = 17;
-
-// A text as UTF-16LE: every character's code byte followed by a zero byte.
-std::vector<uint8_t> Utf16Le(const char* text) {
-  std::vector<uint8_t> out;
-  for (const char* c = text; *c != '\0'; ++c) {
-    out.push_back(static_cast<uint8_t>(*c));
-    out.push_back(0);
-  }
-  return out;
-}
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -108,15 +100,10 @@ void TFlashEngine::BitBtn1Click() {
   if (state_.header.BankCount > 0) image_.StageBank(0, buf);
   if (state_.header.ScrambleFlag == 0x01) Descramble(buf, kWorkBufferSize, 1);
 
-  int found = -1;
-  for (int p = 0; p <= kTemplateSearchLast; ++p) {
-    if (buf[p] == 0x05 && buf[p + 1] == 0x80 && buf[p + 2] == 0x00 &&
-        (buf[p + 4] == 0x1F || buf[p + 4] == 0x5B)) {
-      found = p;
-      break;
-    }
-  }
-  if (found < 0) return;
+  const std::span<const uint8_t> bank0(buf, kWorkBufferSize);
+  const std::optional<size_t> at = FindInquiryTemplate(bank0);
+  if (!at) return;
+  const size_t found = *at;
 
   const char* raw = reinterpret_cast<const char*>(buf + found + 8);
   std::string identity(raw, strnlen(raw, 28));
@@ -125,14 +112,9 @@ void TFlashEngine::BitBtn1Click() {
   state_.edit1 = identity;
 
   if (identity.size() >= 8 + kSpecialModelLength &&
-      identity.compare(8, kSpecialModelLength, kSpecialModel) == 0) {
-    const std::vector<uint8_t> marker = Utf16Le("Tavonix Design");
-    for (size_t q = 0; q + marker.size() <= kWorkBufferSize; ++q) {
-      if (std::memcmp(buf + q, marker.data(), marker.size()) == 0) {
-        state_.imageHasDesignMarker = 1;
-        break;
-      }
-    }
+      identity.compare(8, kSpecialModelLength, kSpecialModel) == 0 &&
+      FindUtf16Le(bank0, "Tavonix Design")) {
+    state_.imageHasDesignMarker = 1;
   }
 }
 

@@ -102,10 +102,10 @@ TEST(EmbeddedImage, IdentityTemplateIsTheFirstMatch) {
   EXPECT_EQ(buf[*p + 38], 'T');
   EXPECT_EQ(buf[*p + 39], '7');
 
-  const auto marker = demo::FindUtf16Marker(buf, "Tavonix Design");
+  const auto marker = demo::FindUtf16Le(buf, "Tavonix Design");
   ASSERT_TRUE(marker.has_value());
   EXPECT_EQ(*marker, demo::kDesignMarkerOffset);
-  EXPECT_FALSE(demo::FindUtf16Marker(buf, "Tavonix ODD").has_value());
+  EXPECT_FALSE(demo::FindUtf16Le(buf, "Tavonix ODD").has_value());
 }
 
 }  // namespace
