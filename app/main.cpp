@@ -71,13 +71,7 @@ int Run(QApplication& app, int argc, char** argv) {
     PrintUsage(stderr);
     return 2;
   }
-  bool transportGiven = false;
-  for (const std::string& arg : args) {
-    transportGiven = transportGiven || arg.rfind("--transport", 0) == 0;
-  }
-  if (!transportGiven) {
-    ApplyTransportEnvironment(options);
-  }
+  ApplyTransportEnvironment(options);
 
   TQtDialogs qtDialogs;
   TQtAtapiSink sink(qtDialogs);

@@ -102,9 +102,7 @@ int Run(int argc, char** argv) {
     PrintUsage(stdout);
     return kExitVerified;
   }
-  bool transportGiven = false;
-  for (const std::string& arg : args) transportGiven |= arg.rfind("--transport", 0) == 0;
-  if (!transportGiven) ApplyTransportEnvironment(startup);
+  ApplyTransportEnvironment(startup);
 
   TRealClock clock;
   TCliAtapiSink sink;

@@ -36,6 +36,7 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
       return TOptionResult::Bad;
     }
     options.aspi = choice.kind == TTransportKind::Aspi;
+    options.transportGiven = true;
     return TOptionResult::Taken;
   }
   if (arg == "--transport") {
@@ -62,6 +63,7 @@ bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& opt
 }
 
 void ApplyTransportEnvironment(TStartupOptions& options) {
+  if (options.transportGiven) return;
   const char* value = std::getenv(kTransportEnv);
   if (value == nullptr || *value == '\0') return;
   const TTransportChoice choice = ParseTransportName(value);

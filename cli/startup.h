@@ -34,6 +34,8 @@ struct TStartupOptions {
   // --transport=aspi (or TAVOFLASH_TRANSPORT=aspi): the sg-driver transport instead of
   // the pass-through one.
   bool aspi = false;
+  // True once the command line named a transport; the environment then has no say.
+  bool transportGiven = false;
 };
 
 enum class TOptionResult {
@@ -54,8 +56,8 @@ bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& opt
                       std::vector<std::string>& rest, std::string& error);
 
 // Applies the environment variable TAVOFLASH_TRANSPORT ("aspi" selects the sg-driver
-// transport). A --transport option given on the command line wins over it, so call this
-// only when the command line did not choose.
+// transport). A --transport option given on the command line wins over it: nothing
+// changes when options.transportGiven is set.
 void ApplyTransportEnvironment(TStartupOptions& options);
 
 // Help text for the start-up options, one option per line, ready to be appended to a

@@ -71,6 +71,17 @@ TEST(StartupOptions, EnvironmentSelectsTheSgTransport) {
   EXPECT_TRUE(options.aspi);
 }
 
+TEST(StartupOptions, CommandLineTransportWinsOverTheEnvironment) {
+  TStartupOptions options;
+  std::vector<std::string> rest;
+  std::string error;
+  ASSERT_TRUE(ParseStartupArgs({"--transport=passthrough"}, options, rest, error));
+  setenv("TAVOFLASH_TRANSPORT", "aspi", 1);
+  ApplyTransportEnvironment(options);
+  unsetenv("TAVOFLASH_TRANSPORT");
+  EXPECT_FALSE(options.aspi);
+}
+
 TEST(DriveSession, BuildsOneVirtualDrivePerProfileAndEndsTheObject) {
   TVirtualClock clock;
   TQuietSink sink;
