@@ -37,4 +37,16 @@ void TQtDialogs::Inform(const std::string& caption, const std::string& text, TDi
   box.exec();
 }
 
+bool TDemoDialogs::AskOkCancel(const std::string& caption, const std::string& text,
+                               TDialogIcon icon) {
+  if (caption == "WARNING") {
+    return true;
+  }
+  return real_.AskOkCancel(caption, text, icon);
+}
+
+void TDemoDialogs::Inform(const std::string& caption, const std::string& text, TDialogIcon icon) {
+  real_.Inform(caption, text, icon);
+}
+
 }  // namespace tavo

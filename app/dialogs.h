@@ -25,4 +25,16 @@ class TQtDialogs final : public TDialogs {
   void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
 };
 
+// Demo aid for unattended screenshots: answers the start-up confirmation ("WARNING") with
+// OK and asks every other box for real.
+class TDemoDialogs final : public TDialogs {
+ public:
+  explicit TDemoDialogs(TDialogs& real) : real_(real) {}
+  bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+  void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+
+ private:
+  TDialogs& real_;
+};
+
 }  // namespace tavo

@@ -183,36 +183,39 @@ void TForm1::BuildControls() {
 
 void TForm1::FormCreate() {
   setWindowTitle(QStringLiteral("TAVOFlash V1.01A"));
-  engine_.CopyHeader();
-  engine_.BitBtn1Click();
-  Edit1->setText(Text(state_.edit1));
-
-  if (!dialogs_.AskOkCancel("WARNING", TFlashEngine::ConfirmationText(state_.edit1),
-                            TDialogIcon::Warning)) {
+  if (RunStartup(engine_, state_, *this, *this) == TStartupOutcome::Cancelled) {
     state_.closeRequest = 1;
-    return;
   }
+}
 
-  engine_.FillDriveList();
-  {
-    const QSignalBlocker block(SelDevice);
-    for (const std::string& item : state_.items) {
-      SelDevice->addItem(Text(item));
-    }
-    SelDevice->setCurrentIndex(state_.selectedItem);
-  }
+// --- TStartupHooks ---
 
-  if (state_.SelectedItemText().empty()) {
-    dialogs_.Inform("ERROR", "Can't find the device to upgrade !!", TDialogIcon::Error);
-    state_.closeRequest = 1;
-  } else {
-    engine_.SelectCurrentItem();
+void TForm1::ShowImageIdentity(const std::string& identity) {
+  Edit1->setText(Text(identity));
+}
+
+bool TForm1::Confirm(const std::string& question) {
+  return dialogs_.AskOkCancel("WARNING", question, TDialogIcon::Warning);
+}
+
+bool TForm1::ChooseDrive(TFlashState& state) {
+  const QSignalBlocker block(SelDevice);
+  for (const std::string& item : state.items) {
+    SelDevice->addItem(Text(item));
   }
+  SelDevice->setCurrentIndex(state.selectedItem);
+  return true;
+}
+
+bool TForm1::NoMatchingDrive() {
+  dialogs_.Inform("ERROR", "Can't find the device to upgrade !!", TDialogIcon::Error);
+  state_.closeRequest = 1;
+  return true;  // the caption and the notice lines are still shown before the window closes
+}
+
+void TForm1::ShowSelection(const std::string& caption, const std::string& /*selected*/) {
   ShowSelectedItem();
-  setWindowTitle(Text(TFlashEngine::CaptionFor(state_.edit1)));
-  for (const char* line : TFlashEngine::kNoticeLines) {
-    AddLog(line);
-  }
+  setWindowTitle(Text(caption));
 }
 
 void TForm1::ShowSelectedItem() {

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "app/dialogs.h"
-#include "app/restarter.h"
 #include "drive/atapi.h"
 #include "drive/clock.h"
 #include "flash/flash_engine.h"
 #include "flash/flash_state.h"
 #include "flash/user_port.h"
 #include "image/firmware_image.h"
+#include "platform/restart.h"
+#include "session/startup.h"
 
 class QComboBox;
 class QGroupBox;
@@ -25,12 +26,12 @@ class QStatusBar;
 
 namespace tavo {
 
-class TForm1 final : public QWidget, public TUserPort {
+class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   Q_OBJECT
 
  public:
-  // Builds the controls and runs FormCreate (the confirmation and the drive list). Every
-  // collaborator must outlive the window.
+  // Builds the controls and runs FormCreate (the start-up sequence: the confirmation and
+  // the drive list). Every collaborator must outlive the window.
   TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialogs& dialogs,
          TRestarter& restarter, QWidget* parent = nullptr);
   ~TForm1() override;
@@ -68,6 +69,12 @@ class TForm1 final : public QWidget, public TUserPort {
  private:
   void BuildControls();
   void FormCreate();
+  // TStartupHooks: the start-up sequence's questions and results in the window.
+  void ShowImageIdentity(const std::string& identity) override;
+  bool Confirm(const std::string& question) override;
+  bool ChooseDrive(TFlashState& state) override;
+  bool NoMatchingDrive() override;
+  void ShowSelection(const std::string& caption, const std::string& selected) override;
   void FormPaint();
   void FormActivate();
   QWidget* ControlWidget(TControl control) const;

@@ -1,4 +1,5 @@
-// Entry of the window front end: the drives (and the program-wide TAtapi) first, then the
+// Entry of the window front end: the command line (help and version answered before the
+// toolkit starts, so they need no display), the drives (and the program-wide TAtapi), the
 // single-instance guard, then the main window and its event loop.
 #include <QApplication>
 #include <QMessageBox>
@@ -7,103 +8,77 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/atapi_sink.h"
 #include "app/dialogs.h"
 #include "app/form1.h"
-#include "app/instance_lock.h"
-#include "app/restarter.h"
-#include "cli/startup.h"
 #include "drive/clock.h"
 #include "image/firmware_image.h"
+#include "platform/instance_lock.h"
+#include "platform/restart.h"
+#include "session/drive_session.h"
+#include "session/options.h"
+#include "session/version.h"
 
 namespace {
 
 using namespace tavo;
 
-// Demo aid for unattended screenshots (TAVOFLASH_DEMO_AUTOSTART=1, honoured only with
-// virtual drives): answers the start-up confirmation with OK. Every other box is asked for
-// real.
-class TDemoDialogs final : public TDialogs {
- public:
-  explicit TDemoDialogs(TDialogs& real) : real_(real) {}
-  bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override {
-    if (caption == "WARNING") {
-      return true;
-    }
-    return real_.AskOkCancel(caption, text, icon);
-  }
-  void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override {
-    real_.Inform(caption, text, icon);
-  }
-
- private:
-  TDialogs& real_;
-};
-
 void PrintUsage(std::FILE* to) {
-  std::fprintf(to, "Usage: tavoflash [options]\n%s", StartupOptionsHelp().c_str());
+  std::fprintf(to,
+               "Usage: tavoflash [options]\n"
+               "  --version     show the program's version and the image it carries\n%s",
+               StartupOptionsHelp().c_str());
 }
 
-bool IsHelp(const std::string& arg) {
-  return arg == "--help" || arg == "-h";
-}
-
-int Run(QApplication& app, int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  TStartupOptions options;
-  std::vector<std::string> rest;
-  std::string error;
-  if (!ParseStartupArgs(args, options, rest, error)) {
-    std::fprintf(stderr, "tavoflash: %s\n", error.c_str());
-    return 2;
-  }
-  // The toolkit has taken its own options out of argv by now: anything left is unknown.
+// The first argument the toolkit left in argv that is not a start-up option; empty when
+// there is none. rest: the arguments that were not start-up options before the toolkit
+// took its own out.
+std::string FirstUnknown(const std::vector<std::string>& rest, int argc, char** argv) {
+  std::multiset<std::string> left(argv + 1, argv + argc);
   for (const std::string& arg : rest) {
-    if (IsHelp(arg)) {
-      PrintUsage(stdout);
-      return 0;
-    }
-    std::fprintf(stderr, "tavoflash: unknown option %s\n", arg.c_str());
+    if (left.count(arg) != 0) return arg;
+  }
+  return {};
+}
+
+int Run(const TCommandLine& line, int argc, char** argv) {
+  if (const std::string unknown = FirstUnknown(line.rest, argc, argv); !unknown.empty()) {
+    std::fprintf(stderr, "tavoflash: unknown option %s\n", unknown.c_str());
     PrintUsage(stderr);
     return 2;
   }
-  ApplyTransportEnvironment(options);
-
   TQtDialogs qtDialogs;
   TQtAtapiSink sink(qtDialogs);
   TRealClock clock;
   // The drives are opened and probed before anything else, also in a second instance.
-  TDriveSession session(options, clock, sink);
+  TDriveSession session(line.options, clock, sink);
   if (!session.Ok()) {
     std::fprintf(stderr, "tavoflash: %s\n", session.Error().c_str());
     return 2;
   }
-
   TInstanceLock lock;
   if (!lock.Acquire(InstanceLockPath())) {
     return 0;  // another instance runs: end silently
   }
   QApplication::setApplicationName(QStringLiteral("TAVOFlash"));
 
+  // TAVOFLASH_DEMO_AUTOSTART=1, honoured only with virtual drives: confirms and starts the
+  // run by itself, for unattended screenshots.
   const char* demo = std::getenv("TAVOFLASH_DEMO_AUTOSTART");
   const bool autostart = session.Emulated() && demo != nullptr && std::string(demo) == "1";
   TDemoDialogs demoDialogs(qtDialogs);
   TDialogs& dialogs = autostart ? static_cast<TDialogs&>(demoDialogs) : qtDialogs;
 
   TForm1* form = nullptr;
-  TLogindRestarter logind;
-  TEmulatedRestarter emulated([&form](const std::string& line) {
-    if (form != nullptr) {
-      form->AddLog(line);
-    }
-  });
-  TRestarter& restarter =
-      session.Emulated() ? static_cast<TRestarter&>(emulated) : static_cast<TRestarter&>(logind);
-
+  TSystemRestarter restarter(session.Emulated(), {.log =
+                                                      [&form](const std::string& text) {
+                                                        if (form != nullptr) form->AddLog(text);
+                                                      },
+                                                  .failure = nullptr});
   TForm1 window(session.Atapi(), EmbeddedImage(), clock, dialogs, restarter);
   form = &window;
   window.show();
@@ -115,35 +90,30 @@ int Run(QApplication& app, int argc, char** argv) {
       }
     });
   }
-  app.exec();
+  QApplication::exec();
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  {
-    // Help and a malformed start-up option are answered before the toolkit starts, so
-    // that they work without a display (the toolkit aborts when it finds none).
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    TStartupOptions options;
-    std::vector<std::string> rest;
-    std::string error;
-    if (!ParseStartupArgs(args, options, rest, error)) {
-      std::fprintf(stderr, "tavoflash: %s\n", error.c_str());
-      PrintUsage(stderr);
-      return 2;
-    }
-    for (const std::string& arg : rest) {
-      if (IsHelp(arg)) {
-        PrintUsage(stdout);
-        return 0;
-      }
-    }
+  const TCommandLine line = ParseCommandLine({argv + 1, argv + argc});
+  if (!line.Ok()) {
+    std::fprintf(stderr, "tavoflash: %s\n", line.error.c_str());
+    PrintUsage(stderr);
+    return 2;
+  }
+  if (line.help) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (line.version) {
+    std::fputs(VersionText("tavoflash", EmbeddedImage()).c_str(), stdout);
+    return 0;
   }
   QApplication app(argc, argv);
   try {
-    return Run(app, argc, argv);
+    return Run(line, argc, argv);
   } catch (const std::exception& e) {
     QMessageBox::critical(nullptr, QStringLiteral("TAVOFlash"), QString::fromLocal8Bit(e.what()));
   } catch (...) {

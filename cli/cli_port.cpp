@@ -1,50 +1,8 @@
 #include "cli/cli_port.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <vector>
 
 namespace tavo {
-
-namespace {
-
-// Runs a program with its arguments and waits for it. True when it exited with 0.
-bool RunProgram(const std::vector<const char*>& argv, std::string& error) {
-  std::vector<char*> args;
-  for (const char* a : argv) args.push_back(const_cast<char*>(a));
-  args.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    error = std::string("fork failed: ") + std::strerror(errno);
-    return false;
-  }
-  if (pid == 0) {
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      error = std::string("waitpid failed: ") + std::strerror(errno);
-      return false;
-    }
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-    error = std::string(argv[0]) + " could not be started";
-  } else if (WIFEXITED(status)) {
-    error = std::string(argv[0]) + " exited with " + std::to_string(WEXITSTATUS(status));
-  } else {
-    error = std::string(argv[0]) + " ended abnormally";
-  }
-  return false;
-}
-
-}  // namespace
 
 bool AskOkCancel(const std::string& question, std::FILE* in, std::FILE* out) {
   std::fprintf(out, "%s [y/N] ", question.c_str());
@@ -59,19 +17,6 @@ bool AskOkCancel(const std::string& question, std::FILE* in, std::FILE* out) {
     answer.pop_back();
   }
   return answer == "y" || answer == "yes";
-}
-
-bool RequestSystemRestart(std::string& error) {
-  std::string logindError;
-  if (RunProgram({"busctl", "call", "org.freedesktop.login1", "/org/freedesktop/login1",
-                  "org.freedesktop.login1.Manager", "Reboot", "b", "true"},
-                 logindError)) {
-    return true;
-  }
-  std::string systemctlError;
-  if (RunProgram({"systemctl", "reboot"}, systemctlError)) return true;
-  error = logindError + "; " + systemctlError;
-  return false;
 }
 
 TCliPort::TCliPort(const TOptions& options, std::FILE* out, std::FILE* err, std::FILE* in)
@@ -123,15 +68,7 @@ bool TCliPort::AskReboot() {
 }
 
 void TCliPort::RequestReboot() {
-  if (options_.emulated) {
-    std::fprintf(out_, "Emulated drives: the computer would restart now (not requested).\n");
-    std::fflush(out_);
-    return;
-  }
-  std::string error;
-  if (!RequestSystemRestart(error)) {
-    std::fprintf(err_, "tavoflash-cli: the restart request failed: %s\n", error.c_str());
-  }
+  if (options_.restarter != nullptr) options_.restarter->RequestReboot();
 }
 
 void TCliAtapiSink::ShowPlainMessage(const std::string& text) {

@@ -9,6 +9,7 @@
 
 #include "drive/ports.h"
 #include "flash/user_port.h"
+#include "platform/restart.h"
 
 namespace tavo {
 
@@ -16,17 +17,14 @@ namespace tavo {
 // is OK, anything else (end of input included) is Cancel.
 bool AskOkCancel(const std::string& question, std::FILE* in, std::FILE* out);
 
-// Asks logind to restart the computer (interactive, so polkit may ask for the privilege),
-// falling back to "systemctl reboot". False, with a reason in error, when both failed.
-bool RequestSystemRestart(std::string& error);
-
 class TCliPort final : public TUserPort {
  public:
   struct TOptions {
     // Answer to the restart question; no value: ask on the terminal.
     std::optional<bool> rebootAnswer;
-    // Virtual drives: never restart, say what would have happened.
-    bool emulated = false;
+    // Carries out the restart request (it knows whether the drives are virtual); none:
+    // the request is dropped.
+    TRestarter* restarter = nullptr;
     // Draw progress on standard error (only worth it on a terminal).
     bool showProgress = false;
   };

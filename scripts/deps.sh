@@ -8,6 +8,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
+  libsystemd-dev dbus-daemon
   xvfb xauth
 )
 # Extra packages a caller asks for (the kernel test, for instance).

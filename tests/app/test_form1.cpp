@@ -21,17 +21,21 @@
 
 #include "app/dialogs.h"
 #include "app/form1.h"
-#include "app/restarter.h"
 #include "drive/atapi.h"
 #include "drive/clock.h"
 #include "emulator/profiles.h"
 #include "emulator/virtual_bus.h"
 #include "image/firmware_image.h"
+#include "platform/restart.h"
+#include "tests/support/recording.h"
+#include "tests/support/virtual_rig.h"
 
 using namespace tavo;
 
 namespace {
 
+// Pinned on purpose: what the user sees in the window, byte for byte (the demo image's
+// identity, the default virtual drive's list text and the notice).
 const QString kImageIdentity = "TAVO    QRD-1040C       1.08";
 const QString kDefaultItem = "TAVO    QRD-1040C        1.05";
 const QStringList kNotice = {
@@ -74,13 +78,6 @@ class TScriptedDialogs final : public TDialogs {
   }
 };
 
-class TRecordingSink final : public TAtapiSink {
- public:
-  std::vector<std::string> messages;
-  void ShowPlainMessage(const std::string& text) override { messages.push_back(text); }
-  void PumpMessage() override { QCoreApplication::processEvents(); }
-};
-
 class TCountingRestarter final : public TRestarter {
  public:
   int requests = 0;
@@ -91,7 +88,7 @@ class TCountingRestarter final : public TRestarter {
 struct THarness {
   TVirtualClock clock;
   TScriptedDialogs dialogs;
-  TRecordingSink sink;
+  test::TRecordingSink sink;
   TCountingRestarter restarter;
   TVirtualBus bus{clock};
   std::unique_ptr<TAtapi> atapi;
@@ -100,13 +97,8 @@ struct THarness {
   explicit THarness(const std::vector<TDriveProfile>& profiles, bool aspi = false,
                     bool confirm = true, const TFirmwareImage& image = EmbeddedImage()) {
     for (const TDriveProfile& p : profiles) bus.AddDrive(p);
-    TAtapiConfig config;
-    config.passThrough = !aspi;
-    config.passThroughPort = &bus;
-    config.aspiPort = &bus;
-    config.sink = &sink;
-    config.clock = &clock;
-    atapi = std::make_unique<TAtapi>(config);
+    sink.pump = [] { QCoreApplication::processEvents(); };
+    atapi = test::MakeVirtualAtapi(bus, sink, clock, aspi);
     dialogs.confirm = confirm;
     form = std::make_unique<TForm1>(*atapi, image, clock, dialogs, restarter);
   }
@@ -373,7 +365,7 @@ class TForm1Test : public QObject {
     THarness h(Profiles({"default"}));
     QVERIFY(h.ShowAndSettle());
     h.form->AddLog(TForm1::kCloseRefusedLine);
-    h.form->AddLog(TEmulatedRestarter::kLogLine);
+    h.form->AddLog(TSystemRestarter::kVirtualDrivesLine);
     for (int i = 0; i < 20; ++i) h.form->AddLog("Flashing ..");
     QListWidget* log = h.Log();
     QVERIFY(log->verticalScrollBar()->isVisible());

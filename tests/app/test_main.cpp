@@ -2,16 +2,12 @@
 #include <QApplication>
 
 int RunForm1Tests(int argc, char** argv);
-int RunInstanceLockTests(int argc, char** argv);
 int RunProgramTests(int argc, char** argv);
-int RunRestarterTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   int failed = 0;
   failed += RunForm1Tests(argc, argv);
-  failed += RunInstanceLockTests(argc, argv);
   failed += RunProgramTests(argc, argv);
-  failed += RunRestarterTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

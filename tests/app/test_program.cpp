@@ -1,9 +1,14 @@
-// The built program's command line: help and bad usage are answered on the terminal, also
-// where no display exists, and bad usage ends with a non-zero code.
+// The built program's command line: help, version and bad usage are answered on the
+// terminal, also where no display exists, and bad usage ends with a non-zero code; a second
+// instance ends silently.
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "image/firmware_image.h"
+#include "platform/instance_lock.h"
+#include "session/version.h"
 
 namespace {
 
@@ -55,6 +60,33 @@ class TProgramTest : public QObject {
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.startsWith("Usage: tavoflash"), run.out.constData());
     QVERIFY(run.out.contains("--emulate"));
+  }
+
+  void versionNeedsNoDisplay() {
+    const TRun run = RunProgram({"--version"});
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.toStdString(), tavo::VersionText("tavoflash", tavo::EmbeddedImage()));
+  }
+
+  void secondProgramStartExitsSilently() {
+    QTemporaryDir dir;
+    tavo::TInstanceLock held;
+    QVERIFY(held.Acquire(dir.filePath("MyAPP").toStdString()));
+
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    second.setProcessEnvironment(env);
+    second.start(TAVOFLASH_BINARY, {"--emulate"});
+    const bool finished = second.waitForFinished(30000);
+    if (!finished) second.kill();
+    QVERIFY2(finished, "the second instance kept running (it should end at once)");
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardError(), QByteArray());
+    QCOMPARE(second.readAllStandardOutput(), QByteArray());
   }
 
   void badUsageEndsNonZeroWithAMessage() {

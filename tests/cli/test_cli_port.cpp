@@ -78,13 +78,17 @@ TEST(CliPort, RestartAnswerFromOptionsOrTerminal) {
   }
 }
 
-TEST(CliPort, EmulatedDrivesNeverRestartTheComputer) {
+TEST(CliPort, RestartRequestGoesToTheRestarter) {
   TStream out, err, in;
+  TCliPort* portSeen = nullptr;
+  TSystemRestarter restarter(
+      true, {.log = [&](const std::string& line) { portSeen->AddLog(line); }, .failure = nullptr});
   TCliPort::TOptions options;
-  options.emulated = true;
+  options.restarter = &restarter;
   TCliPort port(options, out.get(), err.get(), in.get());
+  portSeen = &port;
   port.RequestReboot();
-  EXPECT_EQ(out.Text(), "Emulated drives: the computer would restart now (not requested).\n");
+  EXPECT_EQ(out.Text(), std::string(TSystemRestarter::kVirtualDrivesLine) + "\n");
   EXPECT_EQ(err.Text(), "");
 }
 

@@ -1,7 +1,7 @@
 // The identity gates, the design-marker search and the patch-region refresh.
 #include <cstring>
 
-#include "tests/flash/flash_fixture.h"
+#include "tests/support/flash_fixture.h"
 
 namespace tavo::test {
 namespace {

@@ -2,7 +2,7 @@
 // checked against what the virtual drive received.
 #include <cerrno>
 
-#include "tests/flash/flash_fixture.h"
+#include "tests/support/flash_fixture.h"
 
 namespace tavo::test {
 namespace {

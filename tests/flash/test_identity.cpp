@@ -1,6 +1,6 @@
 // Image identity extraction and the start-up helpers that use it: drive list, caption and
 // confirmation text.
-#include "tests/flash/flash_fixture.h"
+#include "tests/support/flash_fixture.h"
 
 namespace tavo::test {
 namespace {
@@ -101,12 +101,7 @@ TEST_F(IdentityTest, IdentityCheckFlag10hAsksTheFirstDrive) {
 }
 
 TEST_F(IdentityTest, IdentityCheckWithNoDriveAttached) {
-  bus_ = std::make_unique<TVirtualBus>(clock_);
-  TAtapiConfig config;
-  config.passThroughPort = bus_.get();
-  config.sink = &sink_;
-  config.clock = &clock_;
-  atapi_ = std::make_unique<TAtapi>(config);
+  Attach(std::vector<TDriveProfile>{});
   ASSERT_EQ(atapi_->DriveCount(), 0);
   std::vector<uint8_t> bank(0x1000, 0);
   bank[0] = 0x11;

@@ -2,7 +2,7 @@
 // locks and gives back, and what carries over between runs.
 #include <algorithm>
 
-#include "tests/flash/flash_fixture.h"
+#include "tests/support/flash_fixture.h"
 
 namespace tavo::test {
 namespace {

@@ -1,30 +1,18 @@
-// Start-up shared by both front ends (the window and the terminal): the options that
-// choose where the drives come from (real devices or virtual drives, and which transport),
-// and the program-wide TAtapi built on them. No toolkit here.
+// The command line both front ends share: the options that choose where the drives come
+// from (real devices or virtual drives, and which transport), help and version, parsed in
+// one place. No toolkit here.
 //
 // Typical use:
-//   TStartupOptions options;
-//   std::vector<std::string> rest;
-//   std::string error;
-//   if (!ParseStartupArgs(args, options, rest, error)) { print error; exit 2; }
-//   ApplyTransportEnvironment(options);  // TAVOFLASH_TRANSPORT=aspi
-//   TDriveSession session(options, clock, sink);  // constructs the TAtapi
-//   if (!session.Ok()) { print session.Error(); exit 2; }
-//   ... Atapi() / session.Atapi() ...
-//   // the TAtapi is destroyed with the session
+//   const TCommandLine line = ParseCommandLine(args);  // argv[0] excluded
+//   if (!line.Ok()) { print line.error; exit 2; }
+//   if (line.help) ...; if (line.version) ...;
+//   ... line.rest holds the front end's own arguments ...
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "drive/atapi.h"
-#include "drive/clock.h"
-#include "drive/ports.h"
-
 namespace tavo {
-
-class TVirtualBus;
 
 struct TStartupOptions {
   // --emulate[=PROFILE[,PROFILE...]]: virtual drives instead of real devices, one per
@@ -64,31 +52,20 @@ void ApplyTransportEnvironment(TStartupOptions& options);
 // front end's own usage text.
 std::string StartupOptionsHelp();
 
-// The ports the options call for, and the program-wide TAtapi built on them through
-// AtapiUnitInitialize; the destructor calls AtapiUnitFinalize and then releases the ports.
-// The clock and the sink must outlive the session. Only one session may exist at a time.
-class TDriveSession {
- public:
-  TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink);
-  ~TDriveSession();
-  TDriveSession(const TDriveSession&) = delete;
-  TDriveSession& operator=(const TDriveSession&) = delete;
-
-  // False when the ports could not be built (for example an unknown profile name that
-  // slipped past parsing); Error() then says why and no TAtapi exists.
-  bool Ok() const;
-  const std::string& Error() const;
-
-  // The program-wide object (same as Atapi()). Only valid when Ok().
-  TAtapi& Atapi();
-  // True when the drives are virtual: the front ends then never restart the computer.
-  bool Emulated() const;
-  // The bus that carries the virtual drives, nullptr when the drives are real.
-  TVirtualBus* Bus();
-
- private:
-  struct TImpl;
-  std::unique_ptr<TImpl> impl_;
+// The whole command line as a front end sees it first.
+struct TCommandLine {
+  TStartupOptions options;
+  // The arguments that are neither start-up options nor help or version, in order.
+  std::vector<std::string> rest;
+  bool help = false;     // --help or -h
+  bool version = false;  // --version
+  // A malformed start-up option, one line; empty when the line parsed.
+  std::string error;
+  bool Ok() const { return error.empty(); }
 };
+
+// Parses the arguments (argv[0] excluded) once: the start-up options, help and version;
+// then applies TAVOFLASH_TRANSPORT (ApplyTransportEnvironment).
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tavo

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "drive/transport_choice.h"
+#include "session/transport_choice.h"
 
 namespace tavo {
 namespace {

@@ -1,4 +1,4 @@
-#include "drive/transport_choice.h"
+#include "session/transport_choice.h"
 
 namespace tavo {
 

@@ -1,11 +1,13 @@
-// Start-up options and the drive session shared by both front ends.
+// The command line and the drive session shared by both front ends.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "cli/startup.h"
 #include "emulator/virtual_bus.h"
+#include "session/drive_session.h"
+#include "session/options.h"
+#include "tests/support/recording.h"
 
 namespace tavo {
 namespace {
@@ -13,12 +15,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class TQuietSink final : public TAtapiSink {
- public:
-  void ShowPlainMessage(const std::string& text) override { messages.push_back(text); }
-  void PumpMessage() override {}
-  std::vector<std::string> messages;
-};
+using TQuietSink = test::TRecordingSink;
 
 TEST(StartupOptions, EmulateAndTransportAreTakenTheRestIsLeft) {
   TStartupOptions options;
@@ -80,6 +77,27 @@ TEST(StartupOptions, CommandLineTransportWinsOverTheEnvironment) {
   ApplyTransportEnvironment(options);
   unsetenv("TAVOFLASH_TRANSPORT");
   EXPECT_FALSE(options.aspi);
+}
+
+TEST(CommandLine, HelpVersionAndTheFrontEndsArgumentsAreSortedOut) {
+  unsetenv("TAVOFLASH_TRANSPORT");
+  TCommandLine line = ParseCommandLine({"--list", "--version", "--emulate", "-h", "--drive", "1"});
+  ASSERT_TRUE(line.Ok()) << line.error;
+  EXPECT_TRUE(line.help);
+  EXPECT_TRUE(line.version);
+  EXPECT_TRUE(line.options.emulate);
+  EXPECT_THAT(line.rest, ElementsAre("--list", "--drive", "1"));
+
+  line = ParseCommandLine({"--help", "--transport=bogus"});
+  EXPECT_FALSE(line.Ok());
+  EXPECT_THAT(line.error, HasSubstr("bogus"));
+
+  // The environment is applied once the command line has parsed, and only when the
+  // command line names no transport.
+  setenv("TAVOFLASH_TRANSPORT", "aspi", 1);
+  EXPECT_TRUE(ParseCommandLine({}).options.aspi);
+  EXPECT_FALSE(ParseCommandLine({"--transport=passthrough"}).options.aspi);
+  unsetenv("TAVOFLASH_TRANSPORT");
 }
 
 TEST(DriveSession, BuildsOneVirtualDrivePerProfileAndEndsTheObject) {

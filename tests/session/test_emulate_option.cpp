@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "emulator/emulate_option.h"
 #include "emulator/profiles.h"
+#include "session/emulate_option.h"
 
 namespace tavo {
 namespace {

@@ -1,22 +1,13 @@
-// Test rig for the flash engine: a real TAtapi over virtual drives on a virtual clock, and
-// a user-interface port that records everything the engine asks of it.
+// Recording doubles shared by the tests: the user-interface port the flash engine talks to
+// and the drive layer's message sink. Both keep everything they are told, in order.
 #pragma once
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "drive/atapi.h"
-#include "drive/clock.h"
-#include "emulator/profiles.h"
-#include "emulator/virtual_bus.h"
-#include "firmware/packer.h"
-#include "flash/flash_engine.h"
-#include "flash/flash_state.h"
-#include "image/firmware_image.h"
+#include "drive/ports.h"
+#include "flash/user_port.h"
 
 namespace tavo::test {
 
@@ -89,52 +80,16 @@ class TRecordingPort final : public TUserPort {
   }
 };
 
+// The drive layer's messages, in order. pump, when set, runs on every message pump (a
+// window's tests let their event loop run there).
 class TRecordingSink final : public TAtapiSink {
  public:
   void ShowPlainMessage(const std::string& text) override { messages.push_back(text); }
-  void PumpMessage() override {}
-  std::vector<std::string> messages;
-};
-
-// A container packed in the test, plain (scramble flag 00h) unless told otherwise.
-struct TTestImage {
-  std::vector<uint8_t> bytes;
-  std::unique_ptr<TFirmwareImage> image;
-};
-
-TTestImage PackImage(pack::TPackInput input);
-
-// Bank 0 content with an INQUIRY template at offset: vendor+product+revision text (28
-// characters, or shorter to end early with a zero byte), family bytes at +38/+39.
-void PutTemplate(std::vector<uint8_t>& bank, size_t offset, const std::string& identity,
-                 uint8_t additionalLength = 0x5B, uint8_t family0 = 'T', uint8_t family1 = '7');
-void PutUtf16(std::vector<uint8_t>& bank, size_t offset, const std::string& text);
-
-class FlashTest : public ::testing::Test {
- protected:
-  // Builds the bus with one drive per profile and the TAtapi over it.
-  void Attach(const std::vector<TDriveProfile>& profiles, bool aspi = false);
-  void Attach(const std::string& profileName, bool aspi = false) {
-    Attach(std::vector<TDriveProfile>{*FindProfile(profileName)}, aspi);
+  void PumpMessage() override {
+    if (pump) pump();
   }
-  // Engine on the given image (the embedded one by default), after the start-up steps the
-  // window runs: header copy, identity extraction, drive list, selection of item 0.
-  void StartUp(const TFirmwareImage* image = nullptr);
-  // Selects drive-table row as the only list item, whatever its identity.
-  void SelectRow(int row);
-
-  TVirtualDrive& Drive(int k = 0) { return bus_->Drive(k); }
-  // Commands the drive received of one kind, in order.
-  std::vector<TCommandRecord> Commands(TCommandKind kind, int k = 0);
-  std::vector<TCommandKind> Kinds(int k = 0);
-
-  TVirtualClock clock_;
-  std::unique_ptr<TVirtualBus> bus_;
-  TRecordingSink sink_;
-  std::unique_ptr<TAtapi> atapi_;
-  TFlashState state_;
-  TRecordingPort ui_;
-  std::unique_ptr<TFlashEngine> engine_;
+  std::vector<std::string> messages;
+  std::function<void()> pump;
 };
 
 }  // namespace tavo::test

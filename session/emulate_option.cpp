@@ -1,4 +1,4 @@
-#include "emulator/emulate_option.h"
+#include "session/emulate_option.h"
 
 #include "emulator/profiles.h"
 

@@ -1,0 +1,66 @@
+#include "cli/cli_startup.h"
+
+#include "cli/cli_port.h"
+
+namespace tavo {
+
+TCliStartupHooks::TCliStartupHooks(const TCliOptions& options, std::FILE* out, std::FILE* err,
+                                   std::FILE* in)
+    : options_(options), out_(out), err_(err), in_(in) {}
+
+bool TCliStartupHooks::Confirm(const std::string& question) {
+  if (options_.list) return true;  // listing sends nothing that changes a drive
+  if (options_.yes) {
+    std::fprintf(out_, "%s OK\n", question.c_str());
+    std::fflush(out_);
+    return true;
+  }
+  if (AskOkCancel(question, in_, out_)) return true;
+  std::fprintf(err_, "tavoflash-cli: cancelled, nothing was sent to a drive.\n");
+  return false;
+}
+
+bool TCliStartupHooks::ChooseDrive(TFlashState& state) {
+  for (size_t i = 0; i < state.items.size(); ++i) {
+    std::fprintf(out_, "[%zu] %s\n", i, state.items[i].c_str());
+  }
+  std::fflush(out_);
+  if (options_.list) return false;
+  if (options_.drive >= 0) {
+    if (options_.drive >= static_cast<int>(state.items.size())) {
+      std::fprintf(err_, "tavoflash-cli: there is no drive %d in the list (0 to %zu).\n",
+                   options_.drive, state.items.size() - 1);
+      badIndex_ = true;
+      return false;
+    }
+    state.selectedItem = options_.drive;
+  }
+  return true;
+}
+
+bool TCliStartupHooks::NoMatchingDrive() {
+  std::fprintf(err_, "Can't find the device to upgrade !!\n");
+  return false;
+}
+
+void TCliStartupHooks::ShowSelection(const std::string& caption, const std::string& selected) {
+  std::fprintf(out_, "%s\n", caption.c_str());
+  std::fprintf(out_, "Selected: %s\n", selected.c_str());
+  std::fflush(out_);
+}
+
+int TCliStartupHooks::ExitCode(TStartupOutcome outcome) const {
+  switch (outcome) {
+    case TStartupOutcome::Ready:
+      return kExitVerified;
+    case TStartupOutcome::Cancelled:
+      return kExitFailed;
+    case TStartupOutcome::NoDrive:
+      return kExitUsage;
+    case TStartupOutcome::Stopped:
+      return badIndex_ ? kExitUsage : kExitVerified;
+  }
+  return kExitFailed;
+}
+
+}  // namespace tavo

@@ -1,0 +1,38 @@
+// The terminal's part in the start-up sequence: the confirmation answered by --yes or on
+// the terminal, the drive list printed, the drive chosen by --drive; and the exit code each
+// way the start-up can end.
+#pragma once
+
+#include <cstdio>
+
+#include "cli/cli_options.h"
+#include "session/startup.h"
+
+namespace tavo {
+
+inline constexpr int kExitVerified = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+class TCliStartupHooks final : public TStartupHooks {
+ public:
+  TCliStartupHooks(const TCliOptions& options, std::FILE* out = stdout, std::FILE* err = stderr,
+                   std::FILE* in = stdin);
+
+  bool Confirm(const std::string& question) override;
+  bool ChooseDrive(TFlashState& state) override;
+  bool NoMatchingDrive() override;
+  void ShowSelection(const std::string& caption, const std::string& selected) override;
+
+  // The exit code for a start-up that did not end Ready.
+  int ExitCode(TStartupOutcome outcome) const;
+
+ private:
+  const TCliOptions& options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::FILE* in_;
+  bool badIndex_ = false;
+};
+
+}  // namespace tavo

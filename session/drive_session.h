@@ -1,0 +1,50 @@
+// The drive session: the ports the start-up options call for (real devices on either
+// transport, or virtual drives) and the program-wide TAtapi built on them.
+//
+// Typical use:
+//   TDriveSession session(options, clock, sink);  // constructs the TAtapi
+//   if (!session.Ok()) { print session.Error(); exit 2; }
+//   ... session.Atapi() ...
+//   // the TAtapi is destroyed with the session
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "drive/atapi.h"
+#include "drive/clock.h"
+#include "drive/ports.h"
+#include "session/options.h"
+
+namespace tavo {
+
+class TVirtualBus;
+
+// The ports the options call for, and the program-wide TAtapi built on them through
+// AtapiUnitInitialize; the destructor calls AtapiUnitFinalize and then releases the ports.
+// The clock and the sink must outlive the session. Only one session may exist at a time.
+class TDriveSession {
+ public:
+  TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink);
+  ~TDriveSession();
+  TDriveSession(const TDriveSession&) = delete;
+  TDriveSession& operator=(const TDriveSession&) = delete;
+
+  // False when the ports could not be built (for example an unknown profile name that
+  // slipped past parsing); Error() then says why and no TAtapi exists.
+  bool Ok() const;
+  const std::string& Error() const;
+
+  // The program-wide object (same as Atapi()). Only valid when Ok().
+  TAtapi& Atapi();
+  // True when the drives are virtual: the front ends then never restart the computer.
+  bool Emulated() const;
+  // The bus that carries the virtual drives, nullptr when the drives are real.
+  TVirtualBus* Bus();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+}  // namespace tavo

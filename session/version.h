@@ -1,0 +1,20 @@
+// What --version prints in both front ends: the program's name and version, and the
+// identity and checksum of the firmware image it carries.
+#pragma once
+
+#include <string>
+
+#include "image/firmware_image.h"
+
+namespace tavo {
+
+// The project version from the build, e.g. "1.01".
+const char* ProgramVersion();
+
+// Two lines, e.g.
+//   tavoflash-cli 1.01
+//   firmware image: TAVO    QRD-1040C       1.08, checksum 1234h, 8 banks
+// An image that fails its check, or has no identity, says so in the second line.
+std::string VersionText(const std::string& program, const TFirmwareImage& image);
+
+}  // namespace tavo

@@ -1,0 +1,91 @@
+// The terminal's part in the start-up sequence, over virtual drives: the confirmation, the
+// printed list, --list and --drive, and the exit code of each way out.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_startup.h"
+#include "tests/support/virtual_rig.h"
+
+namespace tavo {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::string Read(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string out;
+  for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) out += static_cast<char>(c);
+  return out;
+}
+
+struct TCliStart {
+  test::TVirtualRig rig;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  std::FILE* in = std::tmpfile();
+  int exitCode = -1;
+  TStartupOutcome outcome{};
+
+  TCliStart(const std::vector<std::string>& profiles, const TCliOptions& options,
+            const std::string& typed = "") {
+    std::vector<TDriveProfile> drives;
+    for (const std::string& name : profiles) drives.push_back(*FindProfile(name));
+    rig.Attach(drives);
+    std::fputs(typed.c_str(), in);
+    std::rewind(in);
+    rig.engine =
+        std::make_unique<TFlashEngine>(rig.state, *rig.atapi, EmbeddedImage(), rig.ui, rig.clock);
+    TCliStartupHooks hooks(options, out, err, in);
+    outcome = RunStartup(*rig.engine, rig.state, rig.ui, hooks);
+    exitCode = outcome == TStartupOutcome::Ready ? kExitVerified : hooks.ExitCode(outcome);
+  }
+  ~TCliStart() {
+    std::fclose(out);
+    std::fclose(err);
+    std::fclose(in);
+  }
+};
+
+TEST(CliStartup, YesConfirmsAndDrivePicksTheItem) {
+  TCliOptions options;
+  options.yes = true;
+  options.drive = 1;
+  TCliStart s({"default", "normal-mode"}, options);
+  ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
+  const std::string out = Read(s.out);
+  EXPECT_THAT(out, HasSubstr(TFlashEngine::ConfirmationText(s.rig.state.edit1) + " OK\n"));
+  EXPECT_THAT(out, HasSubstr("[1] " + s.rig.state.items[1] + "\n"));
+  EXPECT_THAT(out, HasSubstr("Selected: " + s.rig.state.items[1] + "\n"));
+  EXPECT_EQ(s.rig.state.selectedItem, 1);
+}
+
+TEST(CliStartup, EachWayOutHasItsExitCode) {
+  TCliOptions list;
+  list.list = true;
+  EXPECT_EQ(TCliStart({"default"}, list).exitCode, kExitVerified);
+
+  TCliOptions far;
+  far.yes = true;
+  far.drive = 3;
+  TCliStart outOfRange({"default"}, far);
+  EXPECT_EQ(outOfRange.exitCode, kExitUsage);
+  EXPECT_THAT(Read(outOfRange.err), HasSubstr("there is no drive 3 in the list (0 to 0)"));
+
+  TCliStart cancelled({"default"}, TCliOptions{}, "n\n");
+  EXPECT_EQ(cancelled.exitCode, kExitFailed);
+  EXPECT_TRUE(cancelled.rig.state.items.empty());
+
+  TCliOptions yes;
+  yes.yes = true;
+  TCliStart none({"legacy-unlisted"}, yes);
+  EXPECT_EQ(none.exitCode, kExitUsage);
+  // Pinned on purpose: the user-visible message when no drive matches.
+  EXPECT_EQ(Read(none.err), "Can't find the device to upgrade !!\n");
+}
+
+}  // namespace
+}  // namespace tavo
