@@ -17,6 +17,9 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "app/log_marks.h"
+#include "session/drive_report.h"
+
 namespace tavo {
 
 namespace {
@@ -81,7 +84,9 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
                           Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
       restarter_(restarter),
-      engine_(state_, atapi, image, *this, clock) {
+      engine_(state_, atapi, image, *this, clock),
+      atapi_(atapi),
+      image_(image) {
   BuildControls();
 #ifndef QT_NO_SESSIONMANAGER
   // A session logout that arrives while messages are processed inside a run is refused
@@ -208,6 +213,10 @@ bool TForm1::ChooseDrive(TFlashState& state) {
 }
 
 bool TForm1::NoMatchingDrive() {
+  noDrive_ = true;
+  for (const std::string& reason : NoDriveReasons(atapi_, state_.edit1)) {
+    AddLog(reason);
+  }
   dialogs_.Inform("ERROR", "Can't find the device to upgrade !!", TDialogIcon::Error);
   state_.closeRequest = 1;
   return true;  // the caption and the notice lines are still shown before the window closes
@@ -238,7 +247,11 @@ void TForm1::SelDeviceChange(int index) {
 }
 
 void TForm1::BitBtn2Click() {
+  if (record_ != nullptr) {
+    record_->Begin(atapi_, state_, image_);
+  }
   engine_.BitBtn2Click();
+  ShowOutcome();
 }
 
 void TForm1::BitBtn3Click() {
@@ -289,6 +302,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::AddLog(const std::string& text) {
   ListBox1->addItem(Text(text));
+  MarkIfFailure(ListBox1->item(ListBox1->count() - 1), text);
+  if (record_ != nullptr) {
+    record_->Line(text);
+  }
   ListBox1->setCurrentRow(ListBox1->count() - 1);
   ListBox1->scrollToBottom();
   // Painted at once, after the scroll, so that the new line is on screen even while a

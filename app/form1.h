@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "app/dialogs.h"
@@ -13,6 +14,7 @@
 #include "flash/user_port.h"
 #include "image/firmware_image.h"
 #include "platform/restart.h"
+#include "session/run_record.h"
 #include "session/startup.h"
 
 class QComboBox;
@@ -46,7 +48,17 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void RepaintControl(TControl control) override;
   bool AskReboot() override;
   void RequestReboot() override;
+  void SetPhase(const TPhase& phase) override;
 
+  // The run log every log line and each run's outcome go to (none: no log).
+  void SetRunRecord(TRunRecord* record) { record_ = record; }
+  // Called once a run has ended and its outcome is shown; verified: it verified.
+  void SetRunEndedHandler(std::function<void(bool verified)> handler) {
+    runEnded_ = std::move(handler);
+  }
+
+  // True when the start-up found no drive of the image's model.
+  bool NoDriveFound() const { return noDrive_; }
   const TFlashState& State() const { return state_; }
   const TFlashEngine& Engine() const { return engine_; }
 
@@ -79,12 +91,20 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void FormActivate();
   QWidget* ControlWidget(TControl control) const;
   void ShowSelectedItem();
+  // After a run: the outcome paragraph in the log and the status bar, the new revision in
+  // the list after a verified run, the run log's outcome.
+  void ShowOutcome();
 
   TFlashState state_;
   TDialogs& dialogs_;
   TRestarter& restarter_;
   TFlashEngine engine_;
   bool closeScheduled_ = false;
+  TAtapi& atapi_;
+  const TFirmwareImage& image_;
+  TRunRecord* record_ = nullptr;
+  bool noDrive_ = false;
+  std::function<void(bool)> runEnded_;
 
   QStatusBar* StatusBar1 = nullptr;
   QLabel* StatusPanel0 = nullptr;

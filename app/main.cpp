@@ -3,6 +3,7 @@
 // single-instance guard, then the main window and its event loop.
 #include <QApplication>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -15,12 +16,15 @@
 #include "app/atapi_sink.h"
 #include "app/dialogs.h"
 #include "app/form1.h"
+#include "app/raise_channel.h"
 #include "drive/clock.h"
 #include "image/firmware_image.h"
 #include "platform/instance_lock.h"
 #include "platform/restart.h"
+#include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/options.h"
+#include "session/run_record.h"
 #include "session/version.h"
 
 namespace {
@@ -30,9 +34,71 @@ using namespace tavo;
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "Usage: tavoflash [options]\n"
-               "  --version     show the program's version and the image it carries\n%s",
+               "  --help        show this text\n"
+               "  --version     show the program's version and the image it carries\n"
+               "  --screenshot=FILE, --screenshot FILE\n"
+               "                with TAVOFLASH_DEMO_AUTOSTART=1 and virtual drives: save a\n"
+               "                picture of the window to FILE once the run has ended, then\n"
+               "                quit with the run's exit code (0 verified, 1 failed)\n%s",
                StartupOptionsHelp().c_str());
 }
+
+int UsageError(const std::string& error) {
+  std::fprintf(stderr, "tavoflash: %s\nTry 'tavoflash --help'.\n", error.c_str());
+  return 2;
+}
+
+// Takes --screenshot FILE / --screenshot=FILE out of rest. False when the value is missing.
+bool TakeScreenshotOption(std::vector<std::string>& rest, std::string& file) {
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i].rfind("--screenshot=", 0) == 0) {
+      file = rest[i].substr(13);
+      rest.erase(rest.begin() + static_cast<long>(i));
+      return !file.empty();
+    }
+    if (rest[i] == "--screenshot") {
+      if (i + 1 >= rest.size()) return false;
+      file = rest[i + 1];
+      rest.erase(rest.begin() + static_cast<long>(i), rest.begin() + static_cast<long>(i) + 2);
+      return !file.empty();
+    }
+  }
+  return true;
+}
+
+// True when the toolkit has somewhere to draw: an X or Wayland display, or a platform
+// chosen by QT_QPA_PLATFORM or -platform that needs none (offscreen, vnc, ...).
+bool HaveDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-platform" || arg == "--platform" || arg.rfind("-platform=", 0) == 0) return true;
+  }
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  if (set("DISPLAY") || set("WAYLAND_DISPLAY")) return true;
+  if (!set("QT_QPA_PLATFORM")) return false;
+  const std::string platform = std::getenv("QT_QPA_PLATFORM");
+  return platform.rfind("xcb", 0) != 0 && platform.rfind("wayland", 0) != 0;
+}
+
+// Demo dialogs for a picture: the restart question too is answered (Cancel; virtual drives
+// never restart the computer anyway), so the run can end without anyone at the window.
+class TScreenshotDialogs final : public TDialogs {
+ public:
+  explicit TScreenshotDialogs(TDialogs& demo) : demo_(demo) {}
+  bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override {
+    if (caption == "Warning") return false;
+    return demo_.AskOkCancel(caption, text, icon);
+  }
+  void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override {
+    demo_.Inform(caption, text, icon);
+  }
+
+ private:
+  TDialogs& demo_;
+};
 
 // The first argument the toolkit left in argv that is not a start-up option; empty when
 // there is none. rest: the arguments that were not start-up options before the toolkit
@@ -45,11 +111,10 @@ std::string FirstUnknown(const std::vector<std::string>& rest, int argc, char** 
   return {};
 }
 
-int Run(const TCommandLine& line, int argc, char** argv) {
-  if (const std::string unknown = FirstUnknown(line.rest, argc, argv); !unknown.empty()) {
-    std::fprintf(stderr, "tavoflash: unknown option %s\n", unknown.c_str());
-    PrintUsage(stderr);
-    return 2;
+int Run(const TCommandLine& line, const std::vector<std::string>& rest,
+        const std::string& screenshot, int argc, char** argv) {
+  if (const std::string unknown = FirstUnknown(rest, argc, argv); !unknown.empty()) {
+    return UsageError("unknown option " + unknown);
   }
   TQtDialogs qtDialogs;
   TQtAtapiSink sink(qtDialogs);
@@ -62,7 +127,9 @@ int Run(const TCommandLine& line, int argc, char** argv) {
   }
   TInstanceLock lock;
   if (!lock.Acquire(InstanceLockPath())) {
-    return 0;  // another instance runs: end silently
+    // Another instance runs: it is brought to the front instead.
+    TRaiseChannel::AskFirstToRaise();
+    return 0;
   }
   QApplication::setApplicationName(QStringLiteral("TAVOFlash"));
 
@@ -71,7 +138,11 @@ int Run(const TCommandLine& line, int argc, char** argv) {
   const char* demo = std::getenv("TAVOFLASH_DEMO_AUTOSTART");
   const bool autostart = session.Emulated() && demo != nullptr && std::string(demo) == "1";
   TDemoDialogs demoDialogs(qtDialogs);
-  TDialogs& dialogs = autostart ? static_cast<TDialogs&>(demoDialogs) : qtDialogs;
+  TScreenshotDialogs screenshotDialogs(demoDialogs);
+  TDialogs& dialogs = !autostart           ? static_cast<TDialogs&>(qtDialogs)
+                      : screenshot.empty() ? static_cast<TDialogs&>(demoDialogs)
+                                           : static_cast<TDialogs&>(screenshotDialogs);
+  TRunRecord record("tavoflash", line.options, line.options.logPath);
 
   TForm1* form = nullptr;
   TSystemRestarter restarter(session.Emulated(), {.log =
@@ -81,6 +152,27 @@ int Run(const TCommandLine& line, int argc, char** argv) {
                                                   .failure = nullptr});
   TForm1 window(session.Atapi(), EmbeddedImage(), clock, dialogs, restarter);
   form = &window;
+  window.SetRunRecord(&record);
+  if (window.NoDriveFound()) {
+    std::string why;
+    for (const std::string& reason : NoDriveReasons(session.Atapi(), window.State().edit1)) {
+      why += reason + "\n";
+    }
+    record.EndWithoutRun(EmbeddedImage(), "No matching drive", why);
+  }
+  TRaiseChannel channel(&window);
+  channel.Listen();
+  if (autostart && !screenshot.empty()) {
+    window.SetRunEndedHandler([&window, screenshot](bool verified) {
+      // Saved once the window has painted the outcome.
+      QTimer::singleShot(300, &window, [&window, screenshot, verified] {
+        if (!window.grab().save(QString::fromLocal8Bit(screenshot.c_str()))) {
+          std::fprintf(stderr, "tavoflash: cannot save the picture to %s\n", screenshot.c_str());
+        }
+        QApplication::exit(verified ? 0 : 1);
+      });
+    });
+  }
   window.show();
   if (autostart) {
     QTimer::singleShot(500, &window, [&window] {
@@ -90,8 +182,7 @@ int Run(const TCommandLine& line, int argc, char** argv) {
       }
     });
   }
-  QApplication::exec();
-  return 0;
+  return QApplication::exec();
 }
 
 }  // namespace
@@ -99,9 +190,12 @@ int Run(const TCommandLine& line, int argc, char** argv) {
 int main(int argc, char** argv) {
   const TCommandLine line = ParseCommandLine({argv + 1, argv + argc});
   if (!line.Ok()) {
-    std::fprintf(stderr, "tavoflash: %s\n", line.error.c_str());
-    PrintUsage(stderr);
-    return 2;
+    return UsageError(line.error);
+  }
+  std::vector<std::string> rest = line.rest;
+  std::string screenshot;
+  if (!TakeScreenshotOption(rest, screenshot)) {
+    return UsageError("option '--screenshot' needs a file name");
   }
   if (line.help) {
     PrintUsage(stdout);
@@ -111,9 +205,16 @@ int main(int argc, char** argv) {
     std::fputs(VersionText("tavoflash", EmbeddedImage()).c_str(), stdout);
     return 0;
   }
+  if (!HaveDisplay(argc, argv)) {
+    std::fprintf(stderr,
+                 "tavoflash: no display to open the window on (neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set).\nUse tavoflash-cli, the same procedure in a "
+                 "terminal, or set QT_QPA_PLATFORM=offscreen.\n");
+    return 1;
+  }
   QApplication app(argc, argv);
   try {
-    return Run(line, argc, argv);
+    return Run(line, rest, screenshot, argc, argv);
   } catch (const std::exception& e) {
     QMessageBox::critical(nullptr, QStringLiteral("TAVOFlash"), QString::fromLocal8Bit(e.what()));
   } catch (...) {

@@ -9,7 +9,9 @@ void PrintCliUsage(std::FILE* to) {
                "Usage: tavoflash-cli [options]\n"
                "Rewrites the firmware of an attached optical drive with the image built into\n"
                "this program.\n"
-               "  --drive N     flash matching drive N of the list (default 0)\n"
+               "  --drive=N, --drive N, --drive DEVICE\n"
+               "                flash matching drive N of the list, counted from 0 (default\n"
+               "                0), or the listed drive at DEVICE (for example /dev/sr1)\n"
                "  --yes         answer OK to the confirmation; the restart question is\n"
                "                answered Cancel unless --reboot is given\n"
                "  --reboot      answer OK to the restart question\n"
@@ -20,6 +22,10 @@ void PrintCliUsage(std::FILE* to) {
                StartupOptionsHelp().c_str());
 }
 
+void PrintCliUsageError(const std::string& error, std::FILE* to) {
+  std::fprintf(to, "tavoflash-cli: %s\nTry 'tavoflash-cli --help'.\n", error.c_str());
+}
+
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -27,7 +33,7 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
     bool driveGiven = false;
     if (arg == "--drive") {
       if (i + 1 >= args.size()) {
-        error = "--drive needs a list index";
+        error = "option '--drive' needs a list index or a device";
         return false;
       }
       driveText = args[++i];
@@ -45,10 +51,15 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       error = "unknown option " + arg;
       return false;
     }
-    if (driveGiven) {
+    // Anything but digits names a device node (/dev/sr1; emulated:sr1 for virtual drives).
+    if (driveGiven && !driveText.empty() &&
+        driveText.find_first_not_of("0123456789") != std::string::npos) {
+      options.drivePath = driveText;
+    } else if (driveGiven) {
       if (driveText.empty() || driveText.size() > 2 ||
           driveText.find_first_not_of("0123456789") != std::string::npos) {
-        error = "--drive needs a list index (0 to 9), not '" + driveText + "'";
+        error = "--drive needs a list index (0 to 9) or a device such as /dev/sr1, not '" +
+                driveText + "'";
         return false;
       }
       options.drive = std::stoi(driveText);

@@ -9,7 +9,8 @@
 namespace tavo {
 
 struct TCliOptions {
-  int drive = -1;  // list index; -1: the first
+  int drive = -1;         // list index, counted from 0; -1: the first
+  std::string drivePath;  // --drive /dev/srN: the listed drive at that device node
   bool yes = false;
   bool reboot = false;
   bool list = false;
@@ -19,5 +20,8 @@ struct TCliOptions {
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, std::string& error);
 
 void PrintCliUsage(std::FILE* to);
+
+// A usage error the GNU way: "tavoflash-cli: <error>" and a pointer to --help.
+void PrintCliUsageError(const std::string& error, std::FILE* to);
 
 }  // namespace tavo

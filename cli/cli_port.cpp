@@ -33,6 +33,32 @@ void TCliPort::AddLog(const std::string& text) {
   ClearProgressLine();
   std::fprintf(out_, "%s\n", text.c_str());
   std::fflush(out_);
+  if (options_.logTap) options_.logTap(text);
+}
+
+void TCliPort::SetPhase(const TPhase& phase) {
+  phaseText_ = PhaseText(phase);
+  if (options_.showProgress) {
+    DrawProgressLine();
+    return;
+  }
+  if (!options_.phaseLines) return;
+  const bool changed =
+      !lastPlain_ || lastPlain_->kind != phase.kind || lastPlain_->bank != phase.bank;
+  const bool waitedTenMore = lastPlain_ && phase.kind == TPhaseKind::WaitingForDrive &&
+                             phase.elapsedSec - lastPlain_->elapsedSec >= 10;
+  if (!changed && !waitedTenMore) return;
+  lastPlain_ = phase;
+  std::fprintf(err_, "tavoflash-cli: %s\n", phaseText_.c_str());
+  std::fflush(err_);
+}
+
+void TCliPort::DrawProgressLine() {
+  const int tenth = shownTenth_ < 0 ? 0 : shownTenth_;
+  std::fprintf(err_, "\r\033[K[%-10s] %3d%%  %s", std::string(tenth, '#').c_str(), tenth * 10,
+               phaseText_.c_str());
+  std::fflush(err_);
+  progressLineOpen_ = true;
 }
 
 void TCliPort::SetProgressRange(int minimum, int maximum) {
@@ -50,10 +76,7 @@ void TCliPort::SetProgress(int value) {
   if (tenth > 10) tenth = 10;
   if (tenth == shownTenth_) return;
   shownTenth_ = static_cast<int>(tenth);
-  std::fprintf(err_, "\r\033[K[%-10s] %3d%%", std::string(shownTenth_, '#').c_str(),
-               shownTenth_ * 10);
-  std::fflush(err_);
-  progressLineOpen_ = true;
+  DrawProgressLine();
 }
 
 bool TCliPort::AskReboot() {

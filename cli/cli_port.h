@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,6 +28,11 @@ class TCliPort final : public TUserPort {
     TRestarter* restarter = nullptr;
     // Draw progress on standard error (only worth it on a terminal).
     bool showProgress = false;
+    // Without the progress line: a plain line on standard error at each phase change and
+    // every 10 s of a wait, so that a log taken from a pipe shows the run is alive.
+    bool phaseLines = false;
+    // Receives every log line as well (the run log); none: nothing.
+    std::function<void(const std::string&)> logTap;
   };
 
   explicit TCliPort(const TOptions& options, std::FILE* out = stdout, std::FILE* err = stderr,
@@ -41,9 +47,11 @@ class TCliPort final : public TUserPort {
   void RepaintControl(TControl) override {}
   bool AskReboot() override;
   void RequestReboot() override;
+  void SetPhase(const TPhase& phase) override;
 
  private:
   void ClearProgressLine();
+  void DrawProgressLine();
 
   TOptions options_;
   std::FILE* out_;
@@ -53,6 +61,8 @@ class TCliPort final : public TUserPort {
   int maximum_ = 100;
   int shownTenth_ = -1;  // progress shown, in tenths of the range; -1 none
   bool progressLineOpen_ = false;
+  std::string phaseText_;
+  std::optional<TPhase> lastPlain_;  // the phase of the last plain line
 };
 
 // The drive layer's messages in a terminal: plain text on standard error; there are no

@@ -1,6 +1,7 @@
 #include "cli/cli_startup.h"
 
 #include "cli/cli_port.h"
+#include "session/drive_report.h"
 
 namespace tavo {
 
@@ -22,10 +23,24 @@ bool TCliStartupHooks::Confirm(const std::string& question) {
 
 bool TCliStartupHooks::ChooseDrive(TFlashState& state) {
   for (size_t i = 0; i < state.items.size(); ++i) {
-    std::fprintf(out_, "[%zu] %s\n", i, state.items[i].c_str());
+    const std::string device =
+        atapi_ != nullptr ? ItemDevice(*atapi_, state, static_cast<int>(i)) : std::string();
+    std::fprintf(out_, "[%zu] %s%s%s\n", i, state.items[i].c_str(), device.empty() ? "" : "  ",
+                 device.c_str());
   }
   std::fflush(out_);
   if (options_.list) return false;
+  if (!options_.drivePath.empty()) {
+    const int item = atapi_ != nullptr ? ItemAtDevice(*atapi_, state, options_.drivePath) : -1;
+    if (item < 0) {
+      std::fprintf(err_, "tavoflash-cli: no drive in the list is at %s.\n",
+                   options_.drivePath.c_str());
+      badIndex_ = true;
+      return false;
+    }
+    state.selectedItem = item;
+    return true;
+  }
   if (options_.drive >= 0) {
     if (options_.drive >= static_cast<int>(state.items.size())) {
       std::fprintf(err_, "tavoflash-cli: there is no drive %d in the list (0 to %zu).\n",
@@ -40,6 +55,12 @@ bool TCliStartupHooks::ChooseDrive(TFlashState& state) {
 
 bool TCliStartupHooks::NoMatchingDrive() {
   std::fprintf(err_, "Can't find the device to upgrade !!\n");
+  if (atapi_ != nullptr) {
+    for (const std::string& line : NoDriveReasons(*atapi_, identity_)) {
+      std::fprintf(err_, "%s\n", line.c_str());
+    }
+  }
+  std::fflush(err_);
   return false;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/cli_options.h"
+#include "drive/atapi.h"
 #include "session/startup.h"
 
 namespace tavo {
@@ -19,6 +20,11 @@ class TCliStartupHooks final : public TStartupHooks {
   TCliStartupHooks(const TCliOptions& options, std::FILE* out = stdout, std::FILE* err = stderr,
                    std::FILE* in = stdin);
 
+  // The drives the list is drawn from: their device nodes are shown and --drive DEVICE
+  // and the no-drive reasons use them. Without it the list shows no devices.
+  void SetDrives(const TAtapi& atapi) { atapi_ = &atapi; }
+
+  void ShowImageIdentity(const std::string& identity) override { identity_ = identity; }
   bool Confirm(const std::string& question) override;
   bool ChooseDrive(TFlashState& state) override;
   bool NoMatchingDrive() override;
@@ -33,6 +39,8 @@ class TCliStartupHooks final : public TStartupHooks {
   std::FILE* err_;
   std::FILE* in_;
   bool badIndex_ = false;
+  const TAtapi* atapi_ = nullptr;
+  std::string identity_;
 };
 
 }  // namespace tavo

@@ -18,8 +18,11 @@
 #include "flash/flash_state.h"
 #include "image/firmware_image.h"
 #include "platform/restart.h"
+#include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/options.h"
+#include "session/run_outcome.h"
+#include "session/run_record.h"
 #include "session/startup.h"
 #include "session/version.h"
 
@@ -31,8 +34,7 @@ int Run(int argc, char** argv) {
   TCliOptions options;
   std::string error = line.error;
   if (!line.Ok() || !ParseCliArgs(line.rest, options, error)) {
-    std::fprintf(stderr, "tavoflash-cli: %s\n", error.c_str());
-    PrintCliUsage(stderr);
+    PrintCliUsageError(error, stderr);
     return kExitUsage;
   }
   if (line.help) {
@@ -60,9 +62,12 @@ int Run(int argc, char** argv) {
            [](const std::string& why) {
              std::fprintf(stderr, "tavoflash-cli: the restart request failed: %s\n", why.c_str());
            }});
+  TRunRecord record("tavoflash-cli", line.options, line.options.logPath);
   TCliPort::TOptions portOptions;
   portOptions.restarter = &restarter;
   portOptions.showProgress = isatty(STDERR_FILENO) != 0;
+  portOptions.phaseLines = !portOptions.showProgress;
+  portOptions.logTap = [&record](const std::string& text) { record.Line(text); };
   if (options.reboot) {
     portOptions.rebootAnswer = true;
   } else if (options.yes) {
@@ -74,10 +79,32 @@ int Run(int argc, char** argv) {
   TFlashState state;
   TFlashEngine engine(state, session.Atapi(), EmbeddedImage(), ui, clock);
   TCliStartupHooks hooks(options);
+  hooks.SetDrives(session.Atapi());
   const TStartupOutcome outcome = RunStartup(engine, state, ui, hooks);
+  if (outcome == TStartupOutcome::NoDrive) {
+    std::string why;
+    for (const std::string& reason : NoDriveReasons(session.Atapi(), state.edit1)) {
+      why += reason + "\n";
+    }
+    record.EndWithoutRun(EmbeddedImage(), "No matching drive", why);
+  }
   if (outcome != TStartupOutcome::Ready) return hooks.ExitCode(outcome);
 
+  record.Begin(session.Atapi(), state, EmbeddedImage());
   engine.BitBtn2Click();
+  const TOutcomeClass result = ClassifyRun(engine.LastPhase(), engine.LastRunVerified());
+  std::string revision;
+  if (result == TOutcomeClass::Verified) {
+    revision = ReadDriveRevision(session.Atapi());
+    const std::string old = ReplaceSelectedRevision(state, revision);
+    if (!revision.empty()) std::fprintf(stderr, "%s -> %s\n", old.c_str(), revision.c_str());
+  }
+  const std::string text = OutcomeText(result, revision);
+  std::fprintf(stderr, "\n%s\n", text.c_str());
+  if (!record.Log().Path().empty()) {
+    std::fprintf(stderr, "The log of this run: %s\n", record.Log().Path().c_str());
+  }
+  record.End(result, text);
   return engine.LastRunVerified() ? kExitVerified : kExitFailed;
 }
 

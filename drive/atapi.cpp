@@ -26,6 +26,12 @@ void BoundedCopy(char* dst, const uint8_t* src, size_t n) {
   for (; i < n; ++i) dst[i] = 0;
 }
 
+// A device name into a table field, cut to fit with its terminating zero.
+void CopyDeviceName(char (&dst)[32], const std::string& name) {
+  std::memset(dst, 0, sizeof dst);
+  std::memcpy(dst, name.data(), std::min(name.size(), sizeof dst - 1));
+}
+
 bool IsAccessError(int code) {
   return code == EACCES || code == EPERM;
 }
@@ -248,6 +254,7 @@ int TAtapi::DiscoverDrives() {
       row.Handle = handle;
       BoundedCopy(row.Identity, inquiry + 8, 24);
       BoundedCopy(row.Revision, inquiry + 32, 4);
+      CopyDeviceName(row.Device, port->SlotName(slot));
       // At most four drives are counted; later ones keep overwriting the uncounted row 4.
       if (driveCount_ < kPassThroughCountLimit) ++driveCount_;
     }
@@ -283,6 +290,8 @@ int TAtapi::DiscoverDrives() {
         std::memcpy(row.Identity, inquiry + 8, 24);
         row.Identity[24] = 0;
         BoundedCopy(row.Revision, inquiry + 32, 4);
+        CopyDeviceName(row.Device,
+                       port->DeviceName(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun));
         ++driveCount_;
       }
     }

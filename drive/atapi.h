@@ -20,6 +20,7 @@ struct DriveEntry {
   uint8_t Lun = 0;
   char Identity[50] = {};  // INQUIRY bytes 8..31, position 24 always NUL
   char Revision[8] = {};   // INQUIRY bytes 32..35
+  char Device[32] = {};    // device node ("/dev/sr0", "/dev/sg1"); empty when unknown
 };
 
 inline constexpr int kDriveTableRows = 20;
@@ -61,6 +62,8 @@ class TAtapi {
   void PumpMessage();
   int DriveCount() const { return driveCount_; }
   const DriveEntry& Drive(int row) const;  // any row of the 20; rows >= DriveCount are unused
+  // True when discovery or a command was refused access to a drive.
+  bool AccessRefused() const { return accessHintShown_; }
 
   // Current drive.
   TDeviceHandle DriveHandle() const { return driveHandle_; }

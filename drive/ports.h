@@ -160,6 +160,10 @@ class TAspiPort {
   // previous call, then 0 until the next refusal. Lets the caller tell the user how to get
   // access. Ports without devices to open keep the default.
   virtual int TakeAccessError() { return 0; }
+  // Device node of a target, for messages ("/dev/sg1"); empty when unknown.
+  virtual std::string DeviceName(uint8_t /*haId*/, uint8_t /*target*/, uint8_t /*lun*/) {
+    return {};
+  }
 };
 
 // How TAtapi reaches the user without depending on a toolkit: the front end sets one.

@@ -39,6 +39,7 @@ class TVirtualBus final : public TPassThroughPort, public TAspiPort {
   int SlotCount() override;
   bool IsOpticalSlot(int slot) override;
   std::string SlotName(int slot) override;
+  std::string DeviceName(uint8_t haId, uint8_t target, uint8_t lun) override;
   TDeviceHandle Open(int slot, int& error) override;
   int Execute(TDeviceHandle handle, TPassThroughBlock& block) override;
   void Close(TDeviceHandle handle) override;

@@ -67,6 +67,11 @@ std::optional<std::vector<uint8_t>> TFlashEngine::ObtainBuffer(size_t size) {
   }
 }
 
+void TFlashEngine::ReportPhase(const TPhase& phase) {
+  phase_ = phase;
+  ui_.SetPhase(phase);
+}
+
 void TFlashEngine::SetRange(int minimum, int maximum) {
   progressMax_ = maximum;
   ui_.SetProgressRange(minimum, maximum);
@@ -168,6 +173,7 @@ std::string TFlashEngine::ConfirmationText(const std::string& edit1) {
 
 void TFlashEngine::BitBtn2Click() {
   lastRunVerified_ = false;
+  phase_.reset();
   if (state_.edit1.empty()) {
     ui_.AddLog("Err:File Error !!");
     return;
@@ -189,7 +195,9 @@ void TFlashEngine::BitBtn2Click() {
 
 void TFlashEngine::RunFlash() {
   lastRunVerified_ = false;
+  phase_.reset();
   [&] {
+    ReportPhase({.kind = TPhaseKind::CheckingDrive});
     if (!FamilyGate()) return;
     const std::string item = state_.SelectedItemText();
     if (item.size() >= 8 + kSpecialModelLength &&
@@ -197,6 +205,7 @@ void TFlashEngine::RunFlash() {
       state_.selectedIsSpecialModel = 1;
     }
     if (!CheckModel()) return;
+    ReportPhase({.kind = TPhaseKind::RefreshingPatch});
     if (!RefreshPatchRegion()) return;
     if (state_.imageHasDesignMarker && state_.selectedIsSpecialModel && !CheckDesignMarker()) {
       return;
@@ -387,6 +396,7 @@ bool TFlashEngine::DownloadAndCommit() {
   // Stage C: the banks.
   const uint16_t bankCount = state_.header.BankCount;
   for (uint16_t i = 0; i < bankCount; ++i) {
+    ReportPhase({.kind = TPhaseKind::SendingBank, .bank = i + 1, .banks = bankCount});
     if (fullBank) std::memset(buf, 0, kWorkBufferSize);
     ui_.SetProgress(static_cast<int>((i + 1) * 80 / bankCount));
     const uint16_t len = BankLength(i);
@@ -412,6 +422,7 @@ bool TFlashEngine::DownloadAndCommit() {
   // Stage D: the commit, and its one retry when refused as an illegal request. Sense data
   // describes a command that failed: the sg-driver transport keeps the previous command's
   // sense when a command succeeds, so a succeeded command's sense is never looked at.
+  ReportPhase({.kind = TPhaseKind::Committing});
   ui_.SetProgress(70);
   const uint16_t checksum = state_.header.Checksum;
   const uint8_t commitSelector = static_cast<uint8_t>((0xE0 + bankCount) & 0xFF);
@@ -439,6 +450,9 @@ bool TFlashEngine::DownloadAndCommit() {
   ui_.SetProgress(80);
   const uint64_t start = clock_.Now();
   for (;;) {
+    ReportPhase({.kind = TPhaseKind::WaitingForDrive,
+                 .elapsedSec = static_cast<int>(clock_.Now() - start),
+                 .limitSec = kPollLimitSec});
     if (atapi_.TestUnitReady() == 1) break;
     if (atapi_.LastSenseKey() == 2 && atapi_.LastAsc() == 0x3A) break;  // empty drive
     if (clock_.Now() - start > static_cast<uint64_t>(kPollLimitSec)) {
@@ -464,6 +478,7 @@ bool TFlashEngine::DownloadAndCommit() {
 // Verification and restart
 
 bool TFlashEngine::VerifyFlash() {
+  ReportPhase({.kind = TPhaseKind::Verifying, .bank = 1, .banks = state_.header.BankCount});
   clock_.Sleep(5000);
   const std::optional<uint16_t> sum = ReadBackChecksum();
   // A failed read fails the verification whatever the image checksum is.
@@ -477,6 +492,7 @@ std::optional<uint16_t> TFlashEngine::ReadBackChecksum() {
   SetRange(0, progressMax_);
   for (uint16_t i = 0; i < state_.header.BankCount; ++i) {
     const uint32_t len = BankLength(i);
+    ReportPhase({.kind = TPhaseKind::Verifying, .bank = i + 1, .banks = state_.header.BankCount});
     ui_.SetProgress(0);
     SetRange(0, static_cast<int>(len));
     for (uint32_t offset = 0; offset < len; offset += 256) {

@@ -12,6 +12,7 @@
 #include "drive/atapi.h"
 #include "drive/clock.h"
 #include "flash/flash_state.h"
+#include "flash/phase.h"
 #include "flash/user_port.h"
 #include "image/firmware_image.h"
 
@@ -49,6 +50,8 @@ class TFlashEngine {
   bool Running() const { return running_; }
   // True when the last run got as far as "Firmware Verify ok!!".
   bool LastRunVerified() const { return lastRunVerified_; }
+  // The last phase the last run reached; nothing when no run got as far as the checks.
+  const std::optional<TPhase>& LastPhase() const { return phase_; }
 
   bool FamilyGate();
   bool CheckFamily();
@@ -72,6 +75,8 @@ class TFlashEngine {
   std::optional<std::vector<uint8_t>> ObtainBuffer(size_t size);
   // Drive-table row of the selected item, -1 when there is none.
   int32_t SelectedRow() const;
+  // Remembers the phase and tells the user.
+  void ReportPhase(const TPhase& phase);
   // Re-ranges the progress bar and remembers the maximum.
   void SetRange(int minimum, int maximum);
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
@@ -84,6 +89,7 @@ class TFlashEngine {
   TClock& clock_;
   bool running_ = false;
   bool lastRunVerified_ = false;
+  std::optional<TPhase> phase_;
   int failAllocationIn_ = 0;
   int progressMax_ = 100;  // the bar is created with the range 0 to 100
 };

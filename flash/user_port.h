@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "flash/phase.h"
+
 namespace tavo {
 
 // Controls whose enabled state the procedure changes.
@@ -29,6 +31,9 @@ class TUserPort {
   virtual bool AskReboot() = 0;
   // Asks the system to restart the computer. Reports nothing back.
   virtual void RequestReboot() = 0;
+  // Where the run stands now; during the wait for the drive it is called again every
+  // second with the elapsed time. Front ends that show no phase leave it as it is.
+  virtual void SetPhase(const TPhase& /*phase*/) {}
 };
 
 }  // namespace tavo

@@ -38,15 +38,28 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
     return TOptionResult::Taken;
   }
   if (arg == "--transport") {
-    error = "--transport needs a value: --transport=aspi or --transport=passthrough";
+    error = "option '--transport' needs a value (aspi or passthrough)";
     return TOptionResult::Bad;
+  }
+  if (arg.rfind("--log=", 0) == 0 || arg == "--log") {
+    options.logPath = arg.size() > 6 ? arg.substr(6) : "";
+    if (options.logPath.empty()) {
+      error = "option '--log' needs a file name";
+      return TOptionResult::Bad;
+    }
+    return TOptionResult::Taken;
   }
   return TOptionResult::NotMine;
 }
 
 bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& options,
                       std::vector<std::string>& rest, std::string& error) {
-  for (const std::string& arg : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    // The options that need a value take it from the next argument too.
+    if ((arg == "--transport" || arg == "--log") && i + 1 < args.size()) {
+      arg += "=" + args[++i];
+    }
     switch (ParseStartupOption(arg, options, error)) {
       case TOptionResult::Taken:
         break;
@@ -60,12 +73,17 @@ bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& opt
   return true;
 }
 
-void ApplyTransportEnvironment(TStartupOptions& options) {
-  if (options.transportGiven) return;
+bool ApplyTransportEnvironment(TStartupOptions& options, std::string& error) {
+  if (options.transportGiven) return true;
   const char* value = std::getenv(kTransportEnv);
-  if (value == nullptr || *value == '\0') return;
+  if (value == nullptr || *value == '\0') return true;
   const TTransportChoice choice = ParseTransportName(value);
-  if (choice.ok) options.aspi = choice.kind == TTransportKind::Aspi;
+  if (!choice.ok) {
+    error = std::string(kTransportEnv) + ": " + choice.error;
+    return false;
+  }
+  options.aspi = choice.kind == TTransportKind::Aspi;
+  return true;
 }
 
 std::string StartupOptionsHelp() {
@@ -87,9 +105,13 @@ std::string StartupOptionsHelp() {
          "                \"default\"; the computer is never restarted)\n" +
          names +
          "\n"
-         "  --transport=aspi\n"
-         "                use the sg driver instead of SG_IO on /dev/srN (also\n"
-         "                TAVOFLASH_TRANSPORT=aspi)\n";
+         "  --transport=NAME, --transport NAME\n"
+         "                how drives are reached: passthrough (SG_IO on /dev/srN, the\n"
+         "                default; also pass-through, sptd, sg_io) or aspi (the sg driver\n"
+         "                on /dev/sgN; also sg); TAVOFLASH_TRANSPORT=NAME does the same\n"
+         "  --log=FILE, --log FILE\n"
+         "                write the run's log to FILE as well (every run is also logged\n"
+         "                under $XDG_STATE_HOME/tavoflash, default ~/.local/state/tavoflash)\n";
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -105,7 +127,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.rest.push_back(std::move(arg));
     }
   }
-  ApplyTransportEnvironment(line.options);
+  ApplyTransportEnvironment(line.options, line.error);
   return line;
 }
 

@@ -24,6 +24,8 @@ struct TStartupOptions {
   bool aspi = false;
   // True once the command line named a transport; the environment then has no say.
   bool transportGiven = false;
+  // --log FILE: the run's log is written to FILE as well.
+  std::string logPath;
 };
 
 enum class TOptionResult {
@@ -32,21 +34,24 @@ enum class TOptionResult {
   Bad,      // recognised but malformed; error holds a one-line explanation
 };
 
-// Looks at one command-line argument. Recognises "--emulate", "--emulate=LIST" and
-// "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io" for the default).
+// Looks at one command-line argument. Recognises "--emulate", "--emulate=LIST",
+// "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io" for the default) and
+// "--log=FILE".
 TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& options,
                                  std::string& error);
 
 // Runs ParseStartupOption over every argument (argv[0] excluded by the caller); the
-// arguments that are not start-up options go to rest, in order. False on the first bad
+// arguments that are not start-up options go to rest, in order. "--transport NAME" and
+// "--log FILE" (value as the next argument) are taken as well. False on the first bad
 // option, with error set.
 bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& options,
                       std::vector<std::string>& rest, std::string& error);
 
 // Applies the environment variable TAVOFLASH_TRANSPORT ("aspi" selects the sg-driver
 // transport). A --transport option given on the command line wins over it: nothing
-// changes when options.transportGiven is set.
-void ApplyTransportEnvironment(TStartupOptions& options);
+// changes when options.transportGiven is set. False for a value that names no transport,
+// with error set.
+bool ApplyTransportEnvironment(TStartupOptions& options, std::string& error);
 
 // Help text for the start-up options, one option per line, ready to be appended to a
 // front end's own usage text.

@@ -277,6 +277,11 @@ const TSgDevice* TLinuxAspiPort::FindDevice(uint8_t haId, uint8_t target, uint8_
   return nullptr;
 }
 
+std::string TLinuxAspiPort::DeviceName(uint8_t haId, uint8_t target, uint8_t lun) {
+  const TSgDevice* device = FindDevice(haId, target, lun);
+  return device == nullptr ? std::string() : devRoot_ + "/sg" + std::to_string(device->index);
+}
+
 uint32_t TLinuxAspiPort::SendGetDevType(TSrbGDEVBlock& srb) {
   if (!loaded_ || srb.SRB_HaId >= hosts_.size()) {
     srb.SRB_Status = SS_INVALID_HA;

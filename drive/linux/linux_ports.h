@@ -89,6 +89,7 @@ class TLinuxAspiPort final : public TAspiPort {
   TWaitResult WaitEvent(TEventHandle event, uint32_t timeoutMs) override;
   void CloseEvent(TEventHandle event) override;
   int TakeAccessError() override;
+  std::string DeviceName(uint8_t haId, uint8_t target, uint8_t lun) override;
 
   // What Load found (for tests and diagnostics).
   const std::vector<int>& Hosts() const { return hosts_; }

@@ -56,16 +56,47 @@ TEST(StartupOptions, BadValuesAreReported) {
 
 TEST(StartupOptions, EnvironmentSelectsTheSgTransport) {
   TStartupOptions options;
+  std::string error;
   setenv("TAVOFLASH_TRANSPORT", "aspi", 1);
-  ApplyTransportEnvironment(options);
+  EXPECT_TRUE(ApplyTransportEnvironment(options, error));
   EXPECT_TRUE(options.aspi);
   setenv("TAVOFLASH_TRANSPORT", "passthrough", 1);
-  ApplyTransportEnvironment(options);
+  EXPECT_TRUE(ApplyTransportEnvironment(options, error));
   EXPECT_FALSE(options.aspi);
   unsetenv("TAVOFLASH_TRANSPORT");
   options.aspi = true;
-  ApplyTransportEnvironment(options);  // unset: the command line's choice stands
+  EXPECT_TRUE(ApplyTransportEnvironment(options, error));  // unset: the choice stands
   EXPECT_TRUE(options.aspi);
+  EXPECT_TRUE(error.empty());
+}
+
+TEST(StartupOptions, UnknownEnvironmentTransportIsAnErrorLikeTheOption) {
+  setenv("TAVOFLASH_TRANSPORT", "garbage", 1);
+  const TCommandLine line = ParseCommandLine({"--emulate"});
+  EXPECT_FALSE(line.Ok());
+  EXPECT_THAT(line.error, HasSubstr("TAVOFLASH_TRANSPORT"));
+  EXPECT_THAT(line.error, HasSubstr("garbage"));
+  // A command-line transport leaves the environment unread.
+  EXPECT_TRUE(ParseCommandLine({"--transport", "aspi"}).Ok());
+  unsetenv("TAVOFLASH_TRANSPORT");
+}
+
+TEST(StartupOptions, ValuesTakeTheEqualsAndTheSpaceForm) {
+  unsetenv("TAVOFLASH_TRANSPORT");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--transport=aspi", "--log=/tmp/run.log", "-x"},
+           {"--transport", "aspi", "--log", "/tmp/run.log", "-x"}}) {
+    const TCommandLine line = ParseCommandLine(args);
+    ASSERT_TRUE(line.Ok()) << line.error;
+    EXPECT_TRUE(line.options.aspi);
+    EXPECT_EQ(line.options.logPath, "/tmp/run.log");
+    EXPECT_THAT(line.rest, ElementsAre("-x"));  // the value is not left behind as an argument
+  }
+  // A value missing at the end of the line, or empty, is a usage error.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--log"}, {"--log="}, {"--transport"}}) {
+    EXPECT_FALSE(ParseCommandLine(args).Ok()) << args[0];
+  }
 }
 
 TEST(StartupOptions, CommandLineTransportWinsOverTheEnvironment) {
@@ -74,7 +105,7 @@ TEST(StartupOptions, CommandLineTransportWinsOverTheEnvironment) {
   std::string error;
   ASSERT_TRUE(ParseStartupArgs({"--transport=passthrough"}, options, rest, error));
   setenv("TAVOFLASH_TRANSPORT", "aspi", 1);
-  ApplyTransportEnvironment(options);
+  EXPECT_TRUE(ApplyTransportEnvironment(options, error));
   unsetenv("TAVOFLASH_TRANSPORT");
   EXPECT_FALSE(options.aspi);
 }

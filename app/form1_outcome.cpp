@@ -1,0 +1,108 @@
+// TForm1's additions around the procedure: the phase in the status bar, failure lines that
+// stand out, and the outcome of a run in plain words.
+#include <QApplication>
+#include <QBrush>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QStyle>
+
+#include "app/form1.h"
+#include "app/log_marks.h"
+#include "session/run_outcome.h"
+
+namespace tavo {
+
+namespace {
+
+// Characters of an outcome line in the log: the narrow list shows about this many.
+constexpr size_t kOutcomeLineWidth = 44;
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+}  // namespace
+
+bool IsFailureLine(const std::string& text) {
+  return StartsWith(text, "Err") || StartsWith(text, "Status:") || StartsWith(text, "Time Out") ||
+         text.find("isn't support") != std::string::npos || StartsWith(text, "Can't find");
+}
+
+void MarkIfFailure(QListWidgetItem* item, const std::string& text, bool failure) {
+  if (item == nullptr || (!failure && !IsFailureLine(text))) {
+    return;
+  }
+  item->setIcon(QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical));
+  item->setForeground(QBrush(QColor(0xB0, 0x00, 0x00)));
+}
+
+std::vector<std::string> WrapWords(const std::string& paragraph, size_t width) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t at = 0;
+  while (at < paragraph.size()) {
+    size_t end = paragraph.find(' ', at);
+    if (end == std::string::npos) {
+      end = paragraph.size();
+    }
+    const std::string word = paragraph.substr(at, end - at);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      lines.push_back(line);
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  if (!line.empty()) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+void TForm1::SetPhase(const TPhase& phase) {
+  const QString text = QString::fromStdString(PhaseText(phase));
+  StatusPanel0->setText(text);
+  StatusPanel0->setToolTip(text);
+  StatusPanel0->repaint();
+}
+
+void TForm1::ShowOutcome() {
+  const bool verified = engine_.LastRunVerified();
+  const TOutcomeClass outcome = ClassifyRun(engine_.LastPhase(), verified);
+  std::string revision;
+  if (outcome == TOutcomeClass::Verified) {
+    revision = ReadDriveRevision(atapi_);
+    if (!revision.empty()) {
+      ReplaceSelectedRevision(state_, revision);
+      if (state_.selectedItem >= 0 && state_.selectedItem < SelDevice->count()) {
+        SelDevice->setItemText(state_.selectedItem,
+                               QString::fromLatin1(state_.SelectedItemText().c_str()));
+      }
+    }
+  }
+  const std::string text = OutcomeText(outcome, revision);
+  // The outcome is the window's own text, not the procedure's: it goes to the list only,
+  // the run log receives it once as the outcome.
+  for (const std::string& line : WrapWords(text, kOutcomeLineWidth)) {
+    ListBox1->addItem(QString::fromStdString(line));
+    QListWidgetItem* item = ListBox1->item(ListBox1->count() - 1);
+    item->setToolTip(QString::fromStdString(text));
+    MarkIfFailure(item, line, outcome != TOutcomeClass::Verified);
+  }
+  ListBox1->setCurrentRow(ListBox1->count() - 1);
+  ListBox1->scrollToBottom();
+  const std::string status = outcome == TOutcomeClass::Verified && !revision.empty()
+                                 ? "Verified: now " + revision + ". Restart before use."
+                                 : OutcomeSummary(outcome);
+  StatusPanel0->setText(QString::fromStdString(status));
+  StatusPanel0->setToolTip(QString::fromStdString(text));
+  if (record_ != nullptr) {
+    record_->End(outcome, text);
+  }
+  if (runEnded_) {
+    runEnded_(verified);
+  }
+}
+
+}  // namespace tavo

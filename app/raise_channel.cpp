@@ -1,0 +1,59 @@
+#include "app/raise_channel.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QWidget>
+
+#include "platform/instance_lock.h"
+
+namespace tavo {
+
+namespace {
+
+constexpr int kWaitMs = 2000;
+constexpr char kRaise[] = "raise\n";
+
+}  // namespace
+
+QString TRaiseChannel::Path() {
+  return QString::fromStdString(InstanceLockPath() + ".raise");
+}
+
+bool TRaiseChannel::AskFirstToRaise(const QString& path) {
+  QLocalSocket socket;
+  socket.connectToServer(path);
+  if (!socket.waitForConnected(kWaitMs)) {
+    return false;
+  }
+  socket.write(kRaise);
+  const bool sent = socket.waitForBytesWritten(kWaitMs);
+  socket.disconnectFromServer();
+  return sent;
+}
+
+TRaiseChannel::TRaiseChannel(QWidget* window)
+    : QObject(window), window_(window), server_(new QLocalServer(this)) {
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  connect(server_, &QLocalServer::newConnection, this, &TRaiseChannel::Serve);
+}
+
+bool TRaiseChannel::Listen(const QString& path) {
+  QLocalServer::removeServer(path);
+  return server_->listen(path);
+}
+
+void TRaiseChannel::Serve() {
+  while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+      if (!socket->readAll().startsWith("raise")) {
+        return;
+      }
+      window_->showNormal();
+      window_->raise();
+      window_->activateWindow();
+    });
+  }
+}
+
+}  // namespace tavo

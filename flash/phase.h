@@ -1,0 +1,37 @@
+// Where a flash run stands, as the engine reports it to the front ends through
+// TUserPort::SetPhase, and the plain-words text of each phase.
+#pragma once
+
+#include <string>
+
+namespace tavo {
+
+enum class TPhaseKind {
+  CheckingDrive,    // identity, family and model checks; nothing written yet
+  RefreshingPatch,  // comparing and, when it differs, rewriting the patch region
+  SendingBank,      // bank `bank` of `banks` goes to the drive
+  Committing,       // the drive is told to program what it received
+  WaitingForDrive,  // polling until the drive is ready again; `elapsedSec` of `limitSec`
+  Verifying,        // reading bank `bank` of `banks` back for the checksum
+};
+
+struct TPhase {
+  TPhaseKind kind = TPhaseKind::CheckingDrive;
+  int bank = 0;  // 1-based, for SendingBank and Verifying
+  int banks = 0;
+  int elapsedSec = 0;  // WaitingForDrive only
+  int limitSec = 0;    // WaitingForDrive only
+};
+
+// "checking the drive", "sending bank 3 of 8", "waiting for the drive to finish
+// programming: 34 s, gives up at 120 s", ...
+std::string PhaseText(const TPhase& phase);
+
+// True once the phase may have changed the drive's firmware: a run that fails from here on
+// leaves a drive that must not be powered off.
+inline bool PhaseWritesFirmware(TPhaseKind kind) {
+  return kind == TPhaseKind::SendingBank || kind == TPhaseKind::Committing ||
+         kind == TPhaseKind::WaitingForDrive || kind == TPhaseKind::Verifying;
+}
+
+}  // namespace tavo

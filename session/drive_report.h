@@ -1,0 +1,24 @@
+// What the front ends say about the drives beyond the procedure's own lines: the device
+// node of a listed drive, and why no drive matches the image.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "drive/atapi.h"
+#include "flash/flash_state.h"
+
+namespace tavo {
+
+// The device node of list item `item` ("/dev/sr1"), empty when unknown or no such item.
+std::string ItemDevice(const TAtapi& atapi, const TFlashState& state, int item);
+
+// The list index of the item whose drive sits at device node `path`, -1 when none.
+int ItemAtDevice(const TAtapi& atapi, const TFlashState& state, const std::string& path);
+
+// Why no drive matches the image identity, in lines: either no optical drive was found
+// (and whether access to one was refused), or the optical drives found, each with vendor,
+// product, revision and device node, none of them the image's model.
+std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& imageIdentity);
+
+}  // namespace tavo

@@ -1,0 +1,53 @@
+#include "session/run_record.h"
+
+#include <utility>
+
+#include "session/drive_report.h"
+#include "session/version.h"
+
+namespace tavo {
+
+namespace {
+
+// The image line of the version text: identity, checksum, banks.
+std::string ImageLine(const TFirmwareImage& image) {
+  const std::string text = VersionText("", image);
+  const std::string marker = "firmware image: ";
+  const size_t at = text.find(marker);
+  std::string line = at == std::string::npos ? text : text.substr(at + marker.size());
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+TRunRecord::TRunRecord(std::string program, const TStartupOptions& options,
+                       const std::string& extraPath)
+    : program_(std::move(program)),
+      transport_(std::string(options.aspi ? "sg driver (/dev/sgN)" : "SG_IO (/dev/srN)") +
+                 (options.emulate ? ", virtual drives" : "")),
+      log_(TRunLog::DefaultDirectory(), extraPath) {}
+
+void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image) {
+  const std::string device = ItemDevice(atapi, state, state.selectedItem);
+  log_.Begin({{"program", program_ + " " + ProgramVersion()},
+              {"transport", transport_},
+              {"device", device.empty() ? "unknown" : device},
+              {"drive", state.SelectedItemText()},
+              {"image", ImageLine(image)}});
+}
+
+void TRunRecord::End(TOutcomeClass outcome, const std::string& text) {
+  log_.End(OutcomeSummary(outcome), text);
+}
+
+void TRunRecord::EndWithoutRun(const TFirmwareImage& image, const std::string& summary,
+                               const std::string& text) {
+  log_.Begin({{"program", program_ + " " + ProgramVersion()},
+              {"transport", transport_},
+              {"device", "none"},
+              {"image", ImageLine(image)}});
+  log_.End(summary, text);
+}
+
+}  // namespace tavo

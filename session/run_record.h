@@ -1,0 +1,41 @@
+// The run log as both front ends keep it: the header built from the session (program,
+// transport, device node, drive identity and revision, image identity and checksum), every
+// log line, the outcome. The files themselves are platform/'s TRunLog.
+#pragma once
+
+#include <string>
+
+#include "drive/atapi.h"
+#include "flash/flash_state.h"
+#include "image/firmware_image.h"
+#include "platform/run_log.h"
+#include "session/options.h"
+#include "session/run_outcome.h"
+
+namespace tavo {
+
+class TRunRecord {
+ public:
+  // program: "tavoflash" or "tavoflash-cli"; extraPath: --log FILE (empty: none). The run
+  // files go to TRunLog::DefaultDirectory().
+  TRunRecord(std::string program, const TStartupOptions& options, const std::string& extraPath);
+
+  // Every line the user sees in the log, in order.
+  void Line(const std::string& text) { log_.Line(text); }
+  // A run starts on the selected drive of state.
+  void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
+  // The run ended with this outcome (the paragraph the user was shown).
+  void End(TOutcomeClass outcome, const std::string& text);
+  // The program ends without a run (no drive matched): the lines so far and why.
+  void EndWithoutRun(const TFirmwareImage& image, const std::string& summary,
+                     const std::string& text);
+
+  TRunLog& Log() { return log_; }
+
+ private:
+  std::string program_;
+  std::string transport_;
+  TRunLog log_;
+};
+
+}  // namespace tavo
