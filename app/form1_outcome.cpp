@@ -16,7 +16,7 @@ namespace tavo {
 namespace {
 
 // Characters of an outcome line in the log: the narrow list shows about this many.
-constexpr size_t kOutcomeLineWidth = 44;
+constexpr size_t kOutcomeLineWidth = 42;
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -32,6 +32,11 @@ bool IsFailureLine(const std::string& text) {
 void MarkIfFailure(QListWidgetItem* item, const std::string& text, bool failure) {
   if (item == nullptr || (!failure && !IsFailureLine(text))) {
     return;
+  }
+  // At the height of a text line, so that the failure takes no more room than a line.
+  if (QListWidget* list = item->listWidget(); list != nullptr) {
+    const int side = list->fontMetrics().height();
+    list->setIconSize(QSize(side, side));
   }
   item->setIcon(QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical));
   item->setForeground(QBrush(QColor(0xB0, 0x00, 0x00)));
@@ -93,7 +98,7 @@ void TForm1::ShowOutcome() {
   ListBox1->setCurrentRow(ListBox1->count() - 1);
   ListBox1->scrollToBottom();
   const std::string status = outcome == TOutcomeClass::Verified && !revision.empty()
-                                 ? "Verified: now " + revision + ". Restart before use."
+                                 ? "Verified: now " + revision + "; restart"
                                  : OutcomeSummary(outcome);
   StatusPanel0->setText(QString::fromStdString(status));
   StatusPanel0->setToolTip(QString::fromStdString(text));

@@ -58,6 +58,41 @@ TEST(CliPort, ProgressIsDrawnOnlyWhenItMovesByATenth) {
   EXPECT_EQ(out.Text(), "");
 }
 
+TEST(CliPort, PhasesOnAPipeArePlainLinesAtEachChangeAndEveryTenSecondsOfAWait) {
+  TStream out, err, in;
+  TCliPort::TOptions options;
+  options.phaseLines = true;
+  TCliPort port(options, out.get(), err.get(), in.get());
+  port.SetPhase({.kind = TPhaseKind::SendingBank, .bank = 1, .banks = 8});
+  port.SetPhase({.kind = TPhaseKind::SendingBank, .bank = 1, .banks = 8});  // no change
+  for (int s = 0; s <= 25; ++s) {
+    port.SetPhase({.kind = TPhaseKind::WaitingForDrive, .elapsedSec = s, .limitSec = 120});
+  }
+  EXPECT_EQ(
+      err.Text(),
+      "tavoflash-cli: sending bank 1 of 8\n"
+      "tavoflash-cli: waiting for the drive to finish programming: 0 s, gives up at 120 s\n"
+      "tavoflash-cli: waiting for the drive to finish programming: 10 s, gives up at 120 s\n"
+      "tavoflash-cli: waiting for the drive to finish programming: 20 s, gives up at 120 s\n");
+  EXPECT_EQ(out.Text(), "");  // standard output keeps the procedure's lines only
+}
+
+TEST(CliPort, OnATerminalTheProgressLineNamesThePhase) {
+  TStream out, err, in;
+  TCliPort::TOptions options;
+  options.showProgress = true;
+  TCliPort port(options, out.get(), err.get(), in.get());
+  port.SetProgress(80);
+  port.SetPhase({.kind = TPhaseKind::WaitingForDrive, .elapsedSec = 34, .limitSec = 120});
+  const std::string drawn = err.Text();
+  EXPECT_NE(
+      drawn.rfind("\r\033[K[########  ]  80%  waiting for the drive to finish programming: 34 s, "
+                  "gives up at 120 s"),
+      std::string::npos);
+  port.AddLog("Flash Complete!!");  // the line is cleared before a log line
+  EXPECT_EQ(out.Text(), "Flash Complete!!\n");
+}
+
 TEST(CliPort, RestartAnswerFromOptionsOrTerminal) {
   {
     TStream out, err, in;

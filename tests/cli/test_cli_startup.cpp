@@ -40,6 +40,7 @@ struct TCliStart {
     rig.engine =
         std::make_unique<TFlashEngine>(rig.state, *rig.atapi, EmbeddedImage(), rig.ui, rig.clock);
     TCliStartupHooks hooks(options, out, err, in);
+    hooks.SetDrives(*rig.atapi);
     outcome = RunStartup(*rig.engine, rig.state, rig.ui, hooks);
     exitCode = outcome == TStartupOutcome::Ready ? kExitVerified : hooks.ExitCode(outcome);
   }
@@ -58,7 +59,7 @@ TEST(CliStartup, YesConfirmsAndDrivePicksTheItem) {
   ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
   const std::string out = Read(s.out);
   EXPECT_THAT(out, HasSubstr(TFlashEngine::ConfirmationText(s.rig.state.edit1) + " OK\n"));
-  EXPECT_THAT(out, HasSubstr("[1] " + s.rig.state.items[1] + "\n"));
+  EXPECT_THAT(out, HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
   EXPECT_THAT(out, HasSubstr("Selected: " + s.rig.state.items[1] + "\n"));
   EXPECT_EQ(s.rig.state.selectedItem, 1);
 }
@@ -83,8 +84,26 @@ TEST(CliStartup, EachWayOutHasItsExitCode) {
   yes.yes = true;
   TCliStart none({"legacy-unlisted"}, yes);
   EXPECT_EQ(none.exitCode, kExitUsage);
-  // Pinned on purpose: the user-visible message when no drive matches.
-  EXPECT_EQ(Read(none.err), "Can't find the device to upgrade !!\n");
+  // Pinned on purpose: the user-visible message when no drive matches, then why.
+  EXPECT_EQ(Read(none.err),
+            "Can't find the device to upgrade !!\n"
+            "None of the optical drives found is a TAVO    QRD-1040C:\n"
+            "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05\n");
+}
+
+TEST(CliStartup, DriveTakesADeviceNodeFromTheList) {
+  TCliOptions options;
+  options.yes = true;
+  options.drivePath = "emulated:sr1";
+  TCliStart s({"default", "normal-mode"}, options);
+  ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
+  EXPECT_EQ(s.rig.state.selectedItem, 1);
+  EXPECT_THAT(Read(s.out), HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
+
+  options.drivePath = "/dev/sr7";
+  TCliStart missing({"default"}, options);
+  EXPECT_EQ(missing.exitCode, kExitUsage);
+  EXPECT_THAT(Read(missing.err), HasSubstr("no drive in the list is at /dev/sr7"));
 }
 
 }  // namespace

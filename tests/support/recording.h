@@ -42,6 +42,8 @@ class TRecordingPort final : public TUserPort {
     return rebootAnswer;
   }
   void RequestReboot() override { events.push_back("reboot"); }
+  // Phases are kept apart from the events: one text per report, in order.
+  void SetPhase(const TPhase& phase) override { phases.push_back(PhaseText(phase)); }
 
   bool Enabled(TControl control) const { return enabledState[static_cast<int>(control)]; }
   // Events of one kind ("enable:", "ask", ...), in order.
@@ -55,12 +57,14 @@ class TRecordingPort final : public TUserPort {
   void Clear() {
     events.clear();
     logs.clear();
+    phases.clear();
     progress.clear();
     pumps = 0;
   }
 
   std::vector<std::string> events;
   std::vector<std::string> logs;
+  std::vector<std::string> phases;
   std::vector<int> progress;
   int pumps = 0;
   bool rebootAnswer = false;

@@ -1,0 +1,142 @@
+// What the user is told around a run: the phases the engine reports, the outcome class of
+// each virtual drive's run, the revision read back, and why no drive matches.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "emulator/profiles.h"
+#include "session/drive_report.h"
+#include "session/run_outcome.h"
+#include "tests/support/virtual_rig.h"
+
+namespace tavo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+struct TProfileRun {
+  explicit TProfileRun(const std::string& profile) {
+    rig.Attach({*FindProfile(profile)});
+    rig.StartUp();
+    rig.engine->BitBtn2Click();
+    outcome = ClassifyRun(rig.engine->LastPhase(), rig.engine->LastRunVerified());
+  }
+  // The phase texts with repeats of the same text dropped.
+  std::vector<std::string> DistinctPhases() const {
+    std::vector<std::string> out;
+    for (const std::string& p : rig.ui.phases) {
+      if (out.empty() || out.back() != p) out.push_back(p);
+    }
+    return out;
+  }
+  test::TVirtualRig rig;
+  TOutcomeClass outcome{};
+};
+
+TEST(RunPhases, AVerifiedRunNamesEveryPhaseInOrder) {
+  TProfileRun run("default");
+  ASSERT_EQ(run.outcome, TOutcomeClass::Verified);
+  std::vector<std::string> expected = {"checking the drive", "refreshing the patch region"};
+  for (int b = 1; b <= 8; ++b) expected.push_back("sending bank " + std::to_string(b) + " of 8");
+  expected.push_back("committing");
+  // The default drive is busy for three seconds after the commit.
+  for (int s = 0; s <= 3; ++s) {
+    expected.push_back("waiting for the drive to finish programming: " + std::to_string(s) +
+                       " s, gives up at 120 s");
+  }
+  for (int b = 1; b <= 8; ++b) expected.push_back("verifying bank " + std::to_string(b) + " of 8");
+  EXPECT_EQ(run.DistinctPhases(), expected);
+}
+
+TEST(RunPhases, AWaitCountsItsSecondsUpToTheLimit) {
+  TProfileRun run("never-ready");
+  EXPECT_EQ(run.outcome, TOutcomeClass::WrittenUnverified);
+  std::vector<std::string> waits;
+  for (const std::string& p : run.rig.ui.phases) {
+    if (p.rfind("waiting", 0) == 0) waits.push_back(p);
+  }
+  // One report a second, each with the time so far.
+  ASSERT_GE(waits.size(), 120u);
+  EXPECT_EQ(waits[34], "waiting for the drive to finish programming: 34 s, gives up at 120 s");
+  EXPECT_THAT(run.rig.ui.logs, ::testing::Contains("Err:Flash error,time out 120 Sec"));
+}
+
+TEST(RunOutcome, EachProfileEndsInItsClass) {
+  const std::vector<std::pair<std::string, TOutcomeClass>> cases = {
+      {"default", TOutcomeClass::Verified},
+      {"normal-mode", TOutcomeClass::Verified},
+      {"commit-illegal", TOutcomeClass::Verified},
+      {"no-medium", TOutcomeClass::Verified},
+      // Refused by the checks: nothing reached the drive's flash.
+      {"other-family", TOutcomeClass::NothingWritten},
+      {"no-marker", TOutcomeClass::NothingWritten},
+      // Failed once banks were on their way: the drive must not be powered off.
+      {"unsupported", TOutcomeClass::WrittenUnverified},
+      {"commit-unit-attention", TOutcomeClass::WrittenUnverified},
+      {"bad-verify", TOutcomeClass::WrittenUnverified},
+  };
+  for (const auto& [profile, expected] : cases) {
+    SCOPED_TRACE(profile);
+    EXPECT_EQ(TProfileRun(profile).outcome, expected);
+  }
+}
+
+TEST(RunOutcome, TextsSayWhatToDo) {
+  EXPECT_THAT(OutcomeText(TOutcomeClass::NothingWritten, ""), HasSubstr("safe to use"));
+  EXPECT_THAT(OutcomeText(TOutcomeClass::WrittenUnverified, ""), HasSubstr("Do not power off"));
+  EXPECT_THAT(OutcomeText(TOutcomeClass::Verified, "1.08"),
+              HasSubstr("now reports revision 1.08. Restart"));
+  // A run that never started (no identity) wrote nothing.
+  EXPECT_EQ(ClassifyRun(std::nullopt, false), TOutcomeClass::NothingWritten);
+}
+
+TEST(RunOutcome, TheNewRevisionIsReadBackAndReplacesTheListedOne) {
+  TProfileRun run("default");
+  ASSERT_EQ(run.outcome, TOutcomeClass::Verified);
+  const std::string revision = ReadDriveRevision(*run.rig.atapi);
+  EXPECT_EQ(revision, "1.08");
+  const std::string before = run.rig.state.SelectedItemText();
+  EXPECT_EQ(ReplaceSelectedRevision(run.rig.state, revision), "1.05");
+  EXPECT_EQ(run.rig.state.SelectedItemText(), before.substr(0, 24) + " 1.08");
+}
+
+TEST(NoDrive, SaysWhetherNoDriveOrOnlyOtherModelsWereFound) {
+  const std::string identity = "TAVO    QRD-1040C       ";
+  test::TVirtualRig rig;
+  rig.Attach({});
+  EXPECT_THAT(NoDriveReasons(*rig.atapi, identity),
+              ElementsAre("No optical drive was found on this computer."));
+
+  // A refused open is named: the drive may be there.
+  rig.Attach({});
+  rig.bus->AddDrive(*FindProfile("default"));
+  rig.bus->InjectOpenError(0, EACCES);
+  rig.atapi = test::MakeVirtualAtapi(*rig.bus, rig.sink, rig.clock);
+  ASSERT_EQ(rig.atapi->DriveCount(), 0);
+  EXPECT_THAT(NoDriveReasons(*rig.atapi, identity)[0], HasSubstr("access to a drive was refused"));
+
+  rig.Attach({*FindProfile("legacy-unlisted")});
+  EXPECT_THAT(NoDriveReasons(*rig.atapi, identity),
+              ElementsAre("None of the optical drives found is a TAVO    QRD-1040C:",
+                          "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05"));
+}
+
+TEST(NoDrive, ListedItemsKnowTheirDeviceNodeOnBothTransports) {
+  for (bool aspi : {false, true}) {
+    test::TVirtualRig rig;
+    rig.Attach({*FindProfile("default"), *FindProfile("default")}, aspi);
+    rig.StartUp();
+    const std::string second = aspi ? "emulated:sg1" : "emulated:sr1";
+    EXPECT_EQ(ItemDevice(*rig.atapi, rig.state, 1), second);
+    EXPECT_EQ(ItemAtDevice(*rig.atapi, rig.state, second), 1);
+    EXPECT_EQ(ItemAtDevice(*rig.atapi, rig.state, "/dev/sr9"), -1);
+    EXPECT_EQ(ItemDevice(*rig.atapi, rig.state, 5), "");
+  }
+}
+
+}  // namespace
+}  // namespace tavo
