@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -228,7 +229,11 @@ class TForm1Test : public QObject {
     QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString());
     // The remaining start-up steps still run before the window closes.
     QCOMPARE(h.form->windowTitle(), QString("QRD-1040C Firmware Updater"));
-    QCOMPARE(h.LogLines(), kNotice);
+    // Why, then the notice lines.
+    QCOMPARE(h.LogLines(),
+             QStringList({"None of the optical drives found is a TAVO    QRD-1040C:",
+                          "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05"}) +
+                 kNotice);
     h.form->show();
     QTRY_VERIFY(!h.form->isVisible());
   }
@@ -430,6 +435,10 @@ class TForm1Test : public QObject {
     QCOMPARE(log.count(TForm1::kCloseRefusedLine), 3);
     QCOMPARE(h.dialogs.Count("Warning"), 1);
     QCOMPARE(h.restarter.requests, 0);  // the user chose Cancel
+    // The drive reports its new revision, in the list, the status bar and the outcome.
+    QCOMPARE(h.SelDevice()->currentText(), QString("TAVO    QRD-1040C        1.08"));
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Verified: now 1.08; restart"));
+    QVERIFY(h.Log()->item(int(verified))->icon().isNull());
 
     // Once the run has ended, closing works again.
     QVERIFY(h.form->close());
@@ -465,7 +474,15 @@ class TForm1Test : public QObject {
     const QStringList log = h.LogLines();
     QCOMPARE(log.contains("Flash Complete!!"), flashComplete);
     QVERIFY(!log.contains("Firmware Verify ok!!"));
-    QVERIFY2(log.last().startsWith("Err:"), qPrintable(log.join('\n')));
+    // The procedure's last line is a failure, drawn with an icon; the outcome follows and
+    // stays on the status bar.
+    const qsizetype outcome = log.indexOf(QRegularExpression("The firmware was sent.*"));
+    QVERIFY2(outcome > 0 && log[outcome - 1].startsWith("Err:"), qPrintable(log.join('\n')));
+    QVERIFY(!h.Log()->item(int(outcome - 1))->icon().isNull());
+    QVERIFY(!h.Log()->item(int(outcome))->icon().isNull());
+    QVERIFY(log.mid(outcome).join(' ').contains("Do not power off"));
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(),
+             QString("Failed: do not power off, run again"));
   }
 };
 

@@ -1,11 +1,14 @@
 // The built program's command line: help, version and bad usage are answered on the
 // terminal, also where no display exists, and bad usage ends with a non-zero code; a second
 // instance ends silently.
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
+#include "app/raise_channel.h"
 #include "image/firmware_image.h"
 #include "platform/instance_lock.h"
 #include "session/version.h"
@@ -21,9 +24,14 @@ struct TRun {
 
 // Runs the program with the given arguments; headless: no display at all, so a window
 // (or the toolkit's start) would fail.
-TRun RunProgram(const QStringList& args, const QString& platform = QString()) {
+TRun RunProgram(const QStringList& args, const QString& platform = QString(),
+                const QStringList& extraEnv = {}) {
   QTemporaryDir runtime;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_STATE_HOME", runtime.path());
+  for (const QString& pair : extraEnv) {
+    env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+  }
   env.remove("DISPLAY");
   env.remove("WAYLAND_DISPLAY");
   env.insert("XDG_RUNTIME_DIR", runtime.path());
@@ -89,13 +97,45 @@ class TProgramTest : public QObject {
     QCOMPARE(second.readAllStandardOutput(), QByteArray());
   }
 
+  void noDisplayNamesTheTerminalProgram() {
+    const TRun run = RunProgram({"--emulate"});  // xcb without DISPLAY
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("tavoflash-cli"), run.err.constData());
+    QVERIFY(!run.err.contains("platform plugin"));
+  }
+
+  void screenshotIsSavedOnceTheRunHasEndedWithItsExitCode() {
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("shot.png");
+    const TRun run = RunProgram({"--emulate=other-family", "--screenshot", shot}, "offscreen",
+                                {"TAVOFLASH_DEMO_AUTOSTART=1"});
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);  // the checks refuse that drive
+    QVERIFY2(QFileInfo(shot).size() > 0, run.err.constData());
+  }
+
+  void raiseRequestBringsTheFirstWindowForward() {
+    QTemporaryDir dir;
+    QWidget first;
+    tavo::TRaiseChannel channel(&first);
+    QVERIFY(channel.Listen(dir.filePath("MyAPP.raise")));
+    QVERIFY(!first.isVisible());
+    QVERIFY(tavo::TRaiseChannel::AskFirstToRaise(dir.filePath("MyAPP.raise")));
+    QTRY_VERIFY(first.isVisible());
+    // Nobody listening: the second start is told so and just ends.
+    QVERIFY(!tavo::TRaiseChannel::AskFirstToRaise(dir.filePath("nobody")));
+  }
+
   void badUsageEndsNonZeroWithAMessage() {
     // A malformed start-up option: answered before the toolkit starts.
     TRun run = RunProgram({"--emulate=no-such-profile"});
     QCOMPARE(run.status, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains("no-such-profile"), run.err.constData());
-    QVERIFY(run.err.contains("Usage: tavoflash"));
+    // One line and a pointer to --help, not the whole usage.
+    QCOMPARE(run.err.count('\n'), 2);
+    QVERIFY(run.err.endsWith("Try 'tavoflash --help'.\n"));
 
     // An unknown option: checked once the toolkit has taken its own options.
     run = RunProgram({"-platform", "offscreen", "--emulate", "--bogus"}, "offscreen");
