@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then bash scripts/deps.sh; else bash scripts/deps.sh imagemagick; fi
+bash scripts/deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tavoflash tavoflash-cli
 
@@ -26,12 +26,11 @@ if [ -x "$app" ]; then
   echo "No display found: running the window under Xvfb (xvfb-run) instead."
   echo "The start-up question is answered OK and the run is started automatically;"
   echo "when it has finished, a screenshot of the window is saved to $shot."
-  TAVOFLASH_DEMO_AUTOSTART=1 exec xvfb-run -a -s "-screen 0 640x480x24" bash -c '
-    shot=$1; shift
-    "$@" & pid=$!
-    sleep 25
-    import -window root "$shot" && echo "Saved $shot"
-    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
-    exit 0' demo "$shot" "$app" "${args[@]}"
+  # The window saves its own picture once the run has ended and quits with the run's
+  # exit code: no fixed wait, however long the run takes.
+  TAVOFLASH_DEMO_AUTOSTART=1 xvfb-run -a -s "-screen 0 640x480x24" \
+    "$app" "${args[@]}" --screenshot "$shot" && rc=0 || rc=$?
+  [ -s "$shot" ] && echo "Saved $shot (the run ended with exit code $rc)"
+  exit "$rc"
 fi
 exec "$cli" "${args[@]}"
