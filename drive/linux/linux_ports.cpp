@@ -14,14 +14,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "drive/scsi.h"
+
 namespace tavo {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kPassThroughSlots = 25;  // sr0 .. sr24
-constexpr int kOpticalType = 5;
 constexpr unsigned kAspiCommandTimeoutMs = 30000;
 // driver_status bit that only says sense data is present.
 constexpr unsigned kDriverSense = 0x08;
@@ -167,7 +167,7 @@ TLinuxPassThroughPort::TLinuxPassThroughPort(std::string devRoot, std::string sy
     : devRoot_(std::move(devRoot)), sysRoot_(std::move(sysRoot)) {}
 
 int TLinuxPassThroughPort::SlotCount() {
-  return kPassThroughSlots;
+  return scsi::kDriveSlots;  // sr0 .. sr24
 }
 
 std::string TLinuxPassThroughPort::SlotName(int slot) {
@@ -175,16 +175,16 @@ std::string TLinuxPassThroughPort::SlotName(int slot) {
 }
 
 bool TLinuxPassThroughPort::IsOpticalSlot(int slot) {
-  if (slot < 0 || slot >= kPassThroughSlots) return false;
+  if (slot < 0 || slot >= scsi::kDriveSlots) return false;
   struct stat st {};
   if (::stat(SlotName(slot).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
   const auto type =
       ReadSysfsInt(sysRoot_ + "/class/block/sr" + std::to_string(slot) + "/device/type");
-  return type && *type == kOpticalType;
+  return type && *type == scsi::kDeviceTypeOptical;
 }
 
 TDeviceHandle TLinuxPassThroughPort::Open(int slot, int& error) {
-  if (slot < 0 || slot >= kPassThroughSlots) {
+  if (slot < 0 || slot >= scsi::kDriveSlots) {
     error = ENODEV;
     return kInvalidHandle;
   }
