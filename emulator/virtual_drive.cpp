@@ -9,34 +9,19 @@
 namespace tavo {
 namespace {
 
-constexpr uint8_t kStatusGood = 0x00;
-constexpr uint8_t kStatusCheckCondition = 0x02;
-
-constexpr TSenseCode kInvalidOpcode{0x05, 0x20, 0x00};
-constexpr TSenseCode kInvalidFieldInCdb{0x05, 0x24, 0x00};
-constexpr TSenseCode kParameterListLength{0x05, 0x1A, 0x00};
-constexpr TSenseCode kAddressOutOfRange{0x05, 0x21, 0x00};
-constexpr TSenseCode kSavingNotSupported{0x05, 0x39, 0x00};
-constexpr TSenseCode kSequenceError{0x05, 0x2C, 0x00};
-constexpr TSenseCode kOperationInProgress{0x02, 0x04, 0x07};
-constexpr TSenseCode kMediumNotPresent{0x02, 0x3A, 0x00};
-constexpr TSenseCode kMediumNotPresentTrayOpen{0x02, 0x3A, 0x02};
-
+constexpr uint32_t kFlashSize = scsi::kMaxBanks * scsi::kBankSize;
 constexpr size_t kInquirySize = 96;
 constexpr uint32_t kInquiryTemplateOffset = 0x20;
 constexpr size_t kCapsPageSize = 28;
-constexpr size_t kModeHeaderSize = 8;
-constexpr uint32_t kPatchInfoSize = 65536;
-constexpr uint32_t kMemoryPiece = 256;
-constexpr uint32_t kFlashStatusSize = 10;
 
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
+// MODE SENSE page control (top two bits of the page byte).
+constexpr uint8_t kPageControlChangeable = 1;
+constexpr uint8_t kPageControlSaved = 3;
 
 bool IsVendorCdb(const uint8_t* cdb, size_t cdbLength) {
-  return cdbLength >= 12 && cdb[0] == 0x5A && (cdb[2] == 0x38 || cdb[2] == 0x33) &&
-         cdb[3] == 0x41 && cdb[4] == 0x53;
+  return cdbLength >= scsi::kCdbLength && cdb[0] == scsi::kOpModeSense10 &&
+         (cdb[2] == scsi::kVendorSignature || cdb[2] == scsi::kVendorSignatureAlt) &&
+         cdb[3] == scsi::kVendorSignature3 && cdb[4] == scsi::kVendorSignature4;
 }
 
 // Fixed-length field of INQUIRY data: the text, blank-padded or cut to width.
@@ -58,39 +43,45 @@ bool MatchesKind(TCommandKind wanted, TCommandKind actual) {
 TCommandKind ClassifyCdb(const uint8_t* cdb, size_t cdbLength) {
   if (cdb == nullptr || cdbLength == 0) return TCommandKind::Unknown;
   switch (cdb[0]) {
-    case 0x00:
+    case scsi::kOpTestUnitReady:
       return TCommandKind::TestUnitReady;
-    case 0x03:
+    case scsi::kOpRequestSense:
       return TCommandKind::RequestSense;
-    case 0x12:
+    case scsi::kOpInquiry:
       return TCommandKind::Inquiry;
-    case 0x4E:
+    case scsi::kOpStopPlayScan:
       return TCommandKind::StopPlayScan;
-    case 0x1B:
+    case scsi::kOpStartStopUnit:
       return TCommandKind::StartStopUnit;
-    case 0x5A:
+    case scsi::kOpModeSense10:
       break;
     default:
       return TCommandKind::Unknown;
   }
   if (!IsVendorCdb(cdb, cdbLength)) return TCommandKind::ModeSense;
-  if (cdb[2] == 0x33) return cdb[5] == 0x10 ? TCommandKind::ReadFirmware : TCommandKind::Unknown;
-  switch (cdb[5]) {
-    case 0xA0: {
-      const uint8_t mode = cdb[6];
-      const uint8_t selector = cdb[7];
-      if (mode == 4) return TCommandKind::FlashCommit;
-      if (mode == 5 && selector < kFlashBanks) return TCommandKind::FlashDownload;
-      if (mode == 5 && selector >= 0xE0) return TCommandKind::FlashRetry;
+  const uint8_t subOp = cdb[scsi::kVendorSubOpByte];
+  if (cdb[2] == scsi::kVendorSignatureAlt) {
+    return subOp == scsi::kSubReadFirmware ? TCommandKind::ReadFirmware : TCommandKind::Unknown;
+  }
+  switch (subOp) {
+    case scsi::kSubFlashWrite: {
+      const uint8_t mode = cdb[scsi::kFlashWriteModeByte];
+      const uint8_t selector = cdb[scsi::kFlashWriteSelectorByte];
+      if (mode == scsi::kFlashModeCommit) return TCommandKind::FlashCommit;
+      if (mode == scsi::kFlashModeDownload && selector < scsi::kMaxBanks)
+        return TCommandKind::FlashDownload;
+      if (mode == scsi::kFlashModeDownload && selector >= scsi::kSelectorCommitE0) {
+        return TCommandKind::FlashRetry;
+      }
       return TCommandKind::FlashDownload;  // an invalid selector still names a download
     }
-    case 0xC0:
+    case scsi::kSubFlashStatus:
       return TCommandKind::FlashStatus;
-    case 0x11:
+    case scsi::kSubReadMemory:
       return TCommandKind::ReadMemory;
-    case 0xA3:
+    case scsi::kSubReadPatchInfo:
       return TCommandKind::ReadPatchInfo;
-    case 0xA2:
+    case scsi::kSubWritePatch:
       return TCommandKind::WritePatch;
     default:
       return TCommandKind::Unknown;
@@ -148,7 +139,7 @@ struct TVirtualDrive::TImpl {
   TDriveProfile profile;
   TClock& clock;
   std::vector<uint8_t> flash;
-  std::array<std::optional<std::vector<uint8_t>>, kFlashBanks> held;
+  std::array<std::optional<std::vector<uint8_t>>, scsi::kMaxBanks> held;
   TFlashPhase phase = TFlashPhase::Idle;
   uint16_t lastChecksum = 0;
   uint8_t lastCommitSelector = 0;
@@ -171,19 +162,20 @@ struct TVirtualDrive::TImpl {
 
   TCommandResult Good(uint32_t transferred) const {
     TCommandResult r;
-    r.status = kStatusGood;
+    r.status = scsi::kStatusGood;
     r.transferred = transferred;
     return r;
   }
   static TCommandResult Check(TSenseCode s) {
     TCommandResult r;
-    r.status = kStatusCheckCondition;
-    r.sense[0] = 0x70;
-    r.sense[2] = s.key;
-    r.sense[7] = 0x0A;
-    r.sense[12] = s.asc;
-    r.sense[13] = s.ascq;
-    r.senseLength = 18;
+    r.status = scsi::kStatusCheckCondition;
+    r.sense[0] = scsi::kSenseCurrentFixed;
+    r.sense[scsi::kSenseKeyByte] = s.key;
+    r.sense[scsi::kSenseAdditionalLengthByte] =
+        scsi::kFixedSenseLength - (scsi::kSenseAdditionalLengthByte + 1);
+    r.sense[scsi::kSenseAscByte] = s.asc;
+    r.sense[scsi::kSenseAscqByte] = s.ascq;
+    r.senseLength = scsi::kFixedSenseLength;
     return r;
   }
   // Whether the host offered a data-in buffer of at least needed bytes.
@@ -192,15 +184,15 @@ struct TVirtualDrive::TImpl {
   }
   // Returns data into the host buffer after InOk approved it.
   TCommandResult Reply(const uint8_t* src, uint32_t n) {
-    if (!InOk(n)) return Check(kInvalidFieldInCdb);
+    if (!InOk(n)) return Check(scsi::kSenseInvalidFieldInCdb);
     if (n > 0) std::memcpy(data, src, n);
     return Good(n);
   }
   // Validates a data-out phase of needed bytes; nullopt when fine.
   std::optional<TCommandResult> OutCheck(uint32_t needed) const {
     if (needed == 0) return std::nullopt;
-    if (direction != TDataDirection::Out) return Check(kInvalidFieldInCdb);
-    if (length < needed) return Check(kParameterListLength);
+    if (direction != TDataDirection::Out) return Check(scsi::kSenseInvalidFieldInCdb);
+    if (length < needed) return Check(scsi::kSenseParameterListLength);
     return std::nullopt;
   }
 
@@ -223,19 +215,19 @@ struct TVirtualDrive::TImpl {
 void TVirtualDrive::TImpl::PowerOn() {
   // INQUIRY data: CD/DVD device, removable, 96 bytes, identity, revision, family.
   inquiry.fill(0);
-  inquiry[0] = 0x05;
+  inquiry[0] = scsi::kDeviceTypeOptical;
   inquiry[1] = 0x80;
   inquiry[2] = 0x00;
   inquiry[3] = 0x32;
   inquiry[4] = static_cast<uint8_t>(kInquirySize - 5);
-  PutField(&inquiry[8], profile.vendor, 8);
-  PutField(&inquiry[16], profile.product, 16);
-  PutField(&inquiry[32], profile.revision, 4);
+  PutField(&inquiry[scsi::kInquiryVendorByte], profile.vendor, scsi::kInquiryVendorLength);
+  PutField(&inquiry[scsi::kInquiryProductByte], profile.product, scsi::kInquiryProductLength);
+  PutField(&inquiry[scsi::kInquiryRevisionByte], profile.revision, scsi::kInquiryRevisionLength);
   inquiry[38] = profile.family[0];
   inquiry[39] = profile.family[1];
 
   // The older firmware: a deterministic pseudo-random fill per profile seed.
-  flash.assign(static_cast<size_t>(kFlashBanks) * kFlashBankSize, 0);
+  flash.assign(kFlashSize, 0);
   uint32_t x = profile.firmwareSeed != 0 ? profile.firmwareSeed : 0x1234567u;
   for (auto& b : flash) {
     x ^= x << 13;
@@ -245,12 +237,12 @@ void TVirtualDrive::TImpl::PowerOn() {
   }
   // Nothing before the template may look like one (byte 0 of a template is 05h).
   for (uint32_t p = 0; p < kInquiryTemplateOffset; ++p) {
-    if (flash[p] == 0x05) flash[p] = 0x06;
+    if (flash[p] == scsi::kDeviceTypeOptical) flash[p] = scsi::kDeviceTypeOptical + 1;
   }
   std::memcpy(&flash[kInquiryTemplateOffset], inquiry.data(), inquiry.size());
   const std::vector<uint8_t> marker = Utf16Le(profile.marker);
-  if (!marker.empty() && marker.size() <= kFlashBankSize &&
-      profile.markerOffset <= kFlashBankSize - marker.size()) {
+  if (!marker.empty() && marker.size() <= scsi::kBankSize &&
+      profile.markerOffset <= scsi::kBankSize - marker.size()) {
     std::memcpy(&flash[profile.markerOffset], marker.data(), marker.size());
   }
 }
@@ -258,10 +250,11 @@ void TVirtualDrive::TImpl::PowerOn() {
 // After programming the drive runs the new firmware: its INQUIRY answers with the identity,
 // revision and family of the template the new bank 0 carries, when it carries one.
 void TVirtualDrive::TImpl::AdoptTemplateFromFlash() {
-  const std::optional<size_t> at = FindInquiryTemplate({flash.data(), kFlashBankSize});
+  const std::optional<size_t> at = FindInquiryTemplate({flash.data(), scsi::kBankSize});
   if (!at) return;
   const uint8_t* t = &flash[*at];
-  std::memcpy(&inquiry[8], t + 8, 28);
+  std::memcpy(&inquiry[scsi::kInquiryVendorByte], t + scsi::kInquiryVendorByte,
+              scsi::kInquiryIdentityLength + scsi::kInquiryRevisionLength);
   inquiry[38] = t[38];
   inquiry[39] = t[39];
 }
@@ -277,14 +270,15 @@ void TVirtualDrive::TImpl::UpdateProgramming() {
 
 TCommandResult TVirtualDrive::TImpl::Dispatch(const uint8_t* cdb, size_t cdbLength,
                                               TCommandKind kind) {
-  if (kind == TCommandKind::Unknown) return Check(kInvalidOpcode);
-  const size_t needed = (cdb[0] == 0x4E || cdb[0] == 0x5A) ? 10 : 6;
-  if (cdbLength < needed) return Check(kInvalidFieldInCdb);
+  if (kind == TCommandKind::Unknown) return Check(scsi::kSenseInvalidOpcode);
+  const size_t needed =
+      (cdb[0] == scsi::kOpStopPlayScan || cdb[0] == scsi::kOpModeSense10) ? 10 : 6;
+  if (cdbLength < needed) return Check(scsi::kSenseInvalidFieldInCdb);
 
   UpdateProgramming();
   if (programming && kind != TCommandKind::Inquiry && kind != TCommandKind::FlashStatus &&
       kind != TCommandKind::RequestSense) {
-    return Check(kOperationInProgress);
+    return Check(scsi::kSenseOperationInProgress);
   }
   switch (kind) {
     case TCommandKind::TestUnitReady:
@@ -314,13 +308,13 @@ TCommandResult TVirtualDrive::TImpl::Dispatch(const uint8_t* cdb, size_t cdbLeng
     case TCommandKind::ReadFirmware:
       return ReadFirmware(cdb);
     default:
-      return Check(kInvalidOpcode);
+      return Check(scsi::kSenseInvalidOpcode);
   }
 }
 
 TCommandResult TVirtualDrive::TImpl::TestUnitReady() {
-  if (trayOpen) return Check(kMediumNotPresentTrayOpen);
-  if (!mediumPresent) return Check(kMediumNotPresent);
+  if (trayOpen) return Check(scsi::kSenseMediumNotPresentTrayOpen);
+  if (!mediumPresent) return Check(scsi::kSenseMediumNotPresent);
   return Good(0);
 }
 
@@ -329,11 +323,11 @@ TCommandResult TVirtualDrive::TImpl::TestUnitReady() {
 TCommandResult TVirtualDrive::TImpl::RequestSense(const uint8_t* cdb) {
   TSenseCode now{};
   if (programming) {
-    now = kOperationInProgress;
+    now = scsi::kSenseOperationInProgress;
   } else if (trayOpen) {
-    now = kMediumNotPresentTrayOpen;
+    now = scsi::kSenseMediumNotPresentTrayOpen;
   } else if (!mediumPresent) {
-    now = kMediumNotPresent;
+    now = scsi::kSenseMediumNotPresent;
   }
   const TCommandResult sense = Check(now);
   return Reply(sense.sense.data(), std::min<uint32_t>(cdb[4], sense.senseLength));
@@ -341,8 +335,8 @@ TCommandResult TVirtualDrive::TImpl::RequestSense(const uint8_t* cdb) {
 
 TCommandResult TVirtualDrive::TImpl::Inquiry(const uint8_t* cdb) {
   // Vital product data pages are not offered.
-  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return Check(kInvalidFieldInCdb);
-  const uint32_t alloc = Be16(&cdb[3]);
+  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return Check(scsi::kSenseInvalidFieldInCdb);
+  const uint32_t alloc = scsi::GetBe16(&cdb[scsi::kInquiryAllocationByte]);
   const uint32_t n = std::min<uint32_t>(alloc, kInquirySize);
   return Reply(inquiry.data(), n);
 }
@@ -355,18 +349,19 @@ TCommandResult TVirtualDrive::TImpl::StartStopUnit(const uint8_t* cdb) {
 }
 
 TCommandResult TVirtualDrive::TImpl::ModeSense(const uint8_t* cdb) {
-  const uint8_t control = cdb[2] >> 6;
-  const uint8_t page = cdb[2] & 0x3F;
-  if (control == 3) return Check(kSavingNotSupported);
-  if (page != 0x2A && page != 0x3F) return Check(kInvalidFieldInCdb);
-  std::array<uint8_t, kModeHeaderSize + kCapsPageSize> reply{};
+  const uint8_t control = cdb[scsi::kModeSensePageByte] >> 6;
+  const uint8_t page = cdb[scsi::kModeSensePageByte] & 0x3F;
+  if (control == kPageControlSaved) return Check(scsi::kSenseSavingNotSupported);
+  if (page != scsi::kCapabilitiesPage && page != scsi::kAllPages)
+    return Check(scsi::kSenseInvalidFieldInCdb);
+  std::array<uint8_t, scsi::kModeHeaderLength + kCapsPageSize> reply{};
   const uint16_t dataLength = static_cast<uint16_t>(reply.size() - 2);
   reply[0] = static_cast<uint8_t>(dataLength >> 8);
   reply[1] = static_cast<uint8_t>(dataLength);
-  uint8_t* pg = &reply[kModeHeaderSize];
+  uint8_t* pg = &reply[scsi::kModeHeaderLength];
   pg[0] = profile.capsPageByte0;
   pg[1] = static_cast<uint8_t>(kCapsPageSize - 2);
-  if (control != 1) {  // changeable values: none
+  if (control != kPageControlChangeable) {  // changeable values: none
     pg[2] = profile.capsByte2;
     pg[3] = profile.capsByte3;
     pg[4] = 0x71;  // audio play, composite, digital ports, multi-session
@@ -380,33 +375,34 @@ TCommandResult TVirtualDrive::TImpl::ModeSense(const uint8_t* cdb) {
     pg[12] = 0x02;  // buffer size 512 KiB
     pg[13] = 0x00;
   }
-  const uint32_t alloc = Be16(&cdb[7]);
+  const uint32_t alloc = scsi::GetBe16(&cdb[scsi::kModeSenseAllocationByte]);
   return Reply(reply.data(), std::min<uint32_t>(alloc, reply.size()));
 }
 
 TCommandResult TVirtualDrive::TImpl::FlashWrite(const uint8_t* cdb) {
-  const uint8_t mode = cdb[6];
-  const uint8_t selector = cdb[7];
-  const uint16_t dataLength = Be16(&cdb[8]);
-  const uint16_t value = Be16(&cdb[10]);
+  const uint8_t mode = cdb[scsi::kFlashWriteModeByte];
+  const uint8_t selector = cdb[scsi::kFlashWriteSelectorByte];
+  const uint16_t dataLength = scsi::GetBe16(&cdb[scsi::kFlashWriteLengthByte]);
+  const uint16_t value = scsi::GetBe16(&cdb[scsi::kFlashWriteValueByte]);
   if (auto bad = OutCheck(dataLength)) return *bad;
 
-  if (mode == 5 && selector < kFlashBanks) {
+  if (mode == scsi::kFlashModeDownload && selector < scsi::kMaxBanks) {
     if (profile.refuseDownload) return Check(profile.downloadRefusal);
     held[selector] = std::vector<uint8_t>(data, data + dataLength);
     phase = TFlashPhase::Receiving;
     return Good(dataLength);
   }
-  if (mode == 5 && (selector & 0xF0) == 0xE0) {
+  const uint8_t base = selector & 0xF0;
+  if (mode == scsi::kFlashModeDownload && base == scsi::kSelectorCommitE0) {
     return Commit(profile.commitMode5E0, selector, value, dataLength);
   }
-  if (mode == 5 && (selector & 0xF0) == 0xF0) {
+  if (mode == scsi::kFlashModeDownload && base == scsi::kSelectorCommitF0) {
     return Commit(profile.commitMode5F0, selector, value, dataLength);
   }
-  if (mode == 4 && (selector & 0xF0) == 0xE0) {
+  if (mode == scsi::kFlashModeCommit && base == scsi::kSelectorCommitE0) {
     return Commit(profile.commitMode4, selector, value, dataLength);
   }
-  return Check(kInvalidFieldInCdb);
+  return Check(scsi::kSenseInvalidFieldInCdb);
 }
 
 TCommandResult TVirtualDrive::TImpl::Commit(const TCommitRule& rule, uint8_t selector,
@@ -417,20 +413,20 @@ TCommandResult TVirtualDrive::TImpl::Commit(const TCommitRule& rule, uint8_t sel
     phase = TFlashPhase::CommitRefused;
     return Check(rule.refusal);
   }
-  if (dataLength != 0 || count > kFlashBanks) {
+  if (dataLength != 0 || count > scsi::kMaxBanks) {
     phase = TFlashPhase::CommitRefused;
-    return Check(kInvalidFieldInCdb);
+    return Check(scsi::kSenseInvalidFieldInCdb);
   }
   for (unsigned b = 0; b < count; ++b) {
     if (!held[b]) {
       phase = TFlashPhase::CommitRefused;
-      return Check(kSequenceError);
+      return Check(scsi::kSenseSequenceError);
     }
   }
   bool corrupted = !profile.corruptProgramming;
   for (unsigned b = 0; b < count; ++b) {
     const std::vector<uint8_t>& bytes = *held[b];
-    uint8_t* bank = &flash[static_cast<size_t>(b) * kFlashBankSize];
+    uint8_t* bank = &flash[static_cast<size_t>(b) * scsi::kBankSize];
     std::copy(bytes.begin(), bytes.end(), bank);  // at most FFFFh bytes: fits the bank
     if (!corrupted && !bytes.empty()) {
       bank[0] = static_cast<uint8_t>(bank[0] + 1);
@@ -446,48 +442,51 @@ TCommandResult TVirtualDrive::TImpl::Commit(const TCommitRule& rule, uint8_t sel
 }
 
 TCommandResult TVirtualDrive::TImpl::FlashStatus() {
-  std::array<uint8_t, kFlashStatusSize> reply{};
+  std::array<uint8_t, scsi::kFlashStatusLength> reply{};
   reply[0] = static_cast<uint8_t>(phase);
-  for (unsigned b = 0; b < kFlashBanks; ++b) {
+  for (unsigned b = 0; b < scsi::kMaxBanks; ++b) {
     if (held[b]) reply[1] |= static_cast<uint8_t>(1u << b);
   }
   reply[2] = static_cast<uint8_t>(lastChecksum >> 8);
   reply[3] = static_cast<uint8_t>(lastChecksum);
   reply[4] = programming ? 1 : 0;
   reply[5] = lastCommitSelector;
-  return Reply(reply.data(), kFlashStatusSize);
+  return Reply(reply.data(), scsi::kFlashStatusLength);
 }
 
 TCommandResult TVirtualDrive::TImpl::ReadMemory(const uint8_t* cdb) {
-  const uint32_t offset = Be16(&cdb[6]);
-  const uint8_t bank = cdb[9];
-  if (bank >= kFlashBanks) return Check(kInvalidFieldInCdb);
-  if (offset + kMemoryPiece > kFlashBankSize) return Check(kAddressOutOfRange);
-  return Reply(&flash[static_cast<size_t>(bank) * kFlashBankSize + offset], kMemoryPiece);
+  const uint32_t offset = scsi::GetBe16(&cdb[scsi::kReadMemoryOffsetByte]);
+  const uint8_t bank = cdb[scsi::kReadMemoryBankByte];
+  if (bank >= scsi::kMaxBanks) return Check(scsi::kSenseInvalidFieldInCdb);
+  if (offset + scsi::kMemoryPieceLength > scsi::kBankSize)
+    return Check(scsi::kSenseAddressOutOfRange);
+  return Reply(&flash[static_cast<size_t>(bank) * scsi::kBankSize + offset],
+               scsi::kMemoryPieceLength);
 }
 
 TCommandResult TVirtualDrive::TImpl::ReadPatchInfo() {
-  if (!InOk(kPatchInfoSize)) return Check(kInvalidFieldInCdb);
-  std::memset(data, 0, kPatchInfoSize);
+  if (!InOk(scsi::kPatchInfoLength)) return Check(scsi::kSenseInvalidFieldInCdb);
+  std::memset(data, 0, scsi::kPatchInfoLength);
   if (profile.patchDescriptor) {
     std::memcpy(data, profile.patchDescriptor->data(), profile.patchDescriptor->size());
   }
-  return Good(kPatchInfoSize);
+  return Good(scsi::kPatchInfoLength);
 }
 
 TCommandResult TVirtualDrive::TImpl::WritePatch(const uint8_t* cdb) {
-  const uint8_t bank = cdb[7];
-  const uint32_t offset = Be16(&cdb[8]);
-  const uint32_t n = cdb[11];
-  if (bank >= kFlashBanks) return Check(kInvalidFieldInCdb);
-  if (offset + n > kFlashBankSize) return Check(kAddressOutOfRange);
+  const uint8_t bank = cdb[scsi::kWritePatchBankByte];
+  const uint32_t offset = scsi::GetBe16(&cdb[scsi::kWritePatchOffsetByte]);
+  const uint32_t n = cdb[scsi::kWritePatchLengthByte];
+  if (bank >= scsi::kMaxBanks) return Check(scsi::kSenseInvalidFieldInCdb);
+  if (offset + n > scsi::kBankSize) return Check(scsi::kSenseAddressOutOfRange);
   if (auto bad = OutCheck(n)) return *bad;
-  if (n > 0) std::memcpy(&flash[static_cast<size_t>(bank) * kFlashBankSize + offset], data, n);
+  if (n > 0) std::memcpy(&flash[static_cast<size_t>(bank) * scsi::kBankSize + offset], data, n);
   return Good(n);
 }
 
 TCommandResult TVirtualDrive::TImpl::ReadFirmware(const uint8_t* cdb) {
-  const uint32_t n = Be16(&cdb[8]);  // at most FFFFh: within bank 0
+  const uint32_t n =
+      scsi::GetBe16(&cdb[scsi::kReadFirmwareLengthByte]);  // at most FFFFh: within bank 0
   return Reply(flash.data(), n);
 }
 
@@ -544,11 +543,11 @@ TCommandResult TVirtualDrive::Execute(const uint8_t* cdb, size_t cdbLength, uint
   if (terminal != nullptr) {
     result = TImpl::Check(terminal->sense);
   } else if (cdb == nullptr || cdbLength == 0) {
-    result = TImpl::Check(kInvalidOpcode);
+    result = TImpl::Check(scsi::kSenseInvalidOpcode);
   } else {
     result = d.Dispatch(cdb, cdbLength, kind);
   }
-  if (result.status == kStatusGood && direction == TDataDirection::In) {
+  if (result.status == scsi::kStatusGood && direction == TDataDirection::In) {
     for (const TFault& f : hostile) {
       if (f.replyOffset >= length) continue;
       const uint32_t n =
@@ -562,12 +561,15 @@ TCommandResult TVirtualDrive::Execute(const uint8_t* cdb, size_t cdbLength, uint
   d.length = 0;
 
   TCommandRecord rec;
-  if (cdb != nullptr) std::memcpy(rec.cdb.data(), cdb, std::min<size_t>(cdbLength, 12));
+  if (cdb != nullptr) std::memcpy(rec.cdb.data(), cdb, std::min(cdbLength, scsi::kCdbLength));
   rec.kind = kind;
   rec.length = length;
   rec.direction = direction;
   rec.status = result.status;
-  if (result.senseLength > 0) rec.sense = {result.sense[2], result.sense[12], result.sense[13]};
+  if (result.senseLength > 0) {
+    rec.sense = {result.sense[scsi::kSenseKeyByte], result.sense[scsi::kSenseAscByte],
+                 result.sense[scsi::kSenseAscqByte]};
+  }
   rec.timeMs = d.clock.NowMs();
   d.history.push_back(rec);
   return result;
@@ -603,9 +605,9 @@ void TVirtualDrive::ClearHistory() {
 }
 
 uint16_t FlashBankSum(const TVirtualDrive& drive, unsigned bank, uint32_t length) {
-  if (bank >= kFlashBanks) return 0;
-  length = std::min(length, kFlashBankSize);
-  const uint8_t* p = &drive.Flash()[static_cast<size_t>(bank) * kFlashBankSize];
+  if (bank >= scsi::kMaxBanks) return 0;
+  length = std::min(length, scsi::kBankSize);
+  const uint8_t* p = &drive.Flash()[static_cast<size_t>(bank) * scsi::kBankSize];
   uint32_t sum = 0;
   for (uint32_t i = 0; i < length; ++i) sum += p[i];
   return static_cast<uint16_t>(sum);
