@@ -1,20 +1,16 @@
-#include "drive/linux/linux_ports.h"
+#include "drive/linux/sg_driver_port.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
-#include "drive/scsi.h"
+#include "drive/linux/sg_common.h"
+#include "drive/linux/sysfs.h"
 
 namespace tavo {
 
@@ -23,185 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr unsigned kAspiCommandTimeoutMs = 30000;
-// driver_status bit that only says sense data is present.
-constexpr unsigned kDriverSense = 0x08;
-constexpr unsigned kDidTimeOut = 0x03;
-constexpr unsigned kDriverTimeout = 0x06;
-
-// Opens a device without blocking on an empty tray. The standard descriptors 0 to 2 are
-// never handed out: a handle of 0 always means "no drive" in the drive table, and a drive
-// opened on a closed stdout or stderr would receive whatever the program prints there.
-int OpenDevice(const std::string& path, int& error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return -1;
-  }
-  if (fd <= STDERR_FILENO) {
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    const int saved = errno;
-    ::close(fd);
-    if (moved < 0) {
-      error = saved;
-      return -1;
-    }
-    fd = moved;
-  }
-  error = 0;
-  return fd;
-}
-
-// Parses a non-negative decimal number that makes up the whole of text.
-bool ParseNumber(std::string_view text, int& value) {
-  if (text.empty()) return false;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end && value >= 0;
-}
-
-// N of a directory entry named prefix + N, or -1.
-int EntryNumber(const std::string& name, std::string_view prefix) {
-  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
-  int value = -1;
-  return ParseNumber(std::string_view(name).substr(prefix.size()), value) ? value : -1;
-}
-
-// Names of a directory's entries. A directory that cannot be read, or whose reading fails
-// part-way, gives what was read so far; nothing throws (the range-for increment of
-// directory_iterator would).
-std::vector<std::string> EntryNames(const fs::path& dir) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  fs::directory_iterator it(dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    names.push_back(it->path().filename().string());
-  }
-  return names;
-}
 
 }  // namespace
-
-int SgDirectionForDataIn(uint8_t dataIn, uint32_t length) {
-  if (length == 0) return SG_DXFER_NONE;
-  if (dataIn == kDataIn) return SG_DXFER_FROM_DEV;
-  if (dataIn == kDataOut) return SG_DXFER_TO_DEV;
-  // Data of unspecified direction: let the kernel move it either way.
-  return SG_DXFER_TO_FROM_DEV;
-}
-
-int SgDirectionForSrbFlags(uint8_t flags, uint32_t length) {
-  const uint8_t dir = flags & (kDirIn | kDirOut);
-  if (dir == kDirIn) return SgDirectionForDataIn(kDataIn, length);
-  if (dir == kDirOut) return SgDirectionForDataIn(kDataOut, length);
-  return SgDirectionForDataIn(kDataUnspecified, length);
-}
-
-sg_io_hdr BuildSgIoHeader(TPassThroughBlock& block) {
-  TScsiPassThroughDirect& sptd = block.Sptd;
-  sg_io_hdr header{};
-  header.interface_id = 'S';
-  header.dxfer_direction = SgDirectionForDataIn(sptd.DataIn, sptd.DataTransferLength);
-  header.cmd_len = std::min<uint8_t>(sptd.CdbLength, sizeof sptd.Cdb);
-  header.mx_sb_len = std::min<uint8_t>(sptd.SenseInfoLength, sizeof block.SenseBuf);
-  header.iovec_count = 0;
-  if (header.dxfer_direction != SG_DXFER_NONE) {
-    header.dxfer_len = sptd.DataTransferLength;
-    header.dxferp = sptd.DataBuffer;
-  }
-  header.cmdp = sptd.Cdb;
-  header.sbp = block.SenseBuf;
-  header.timeout = sptd.TimeOutValue * 1000;
-  header.flags = SG_FLAG_DIRECT_IO;
-  return header;
-}
-
-bool SgTransportClean(const sg_io_hdr& header) {
-  return header.host_status == 0 && (header.driver_status & ~kDriverSense) == 0;
-}
-
-int MapSgIoOutcome(int ioctlResult, int ioctlErrno, const sg_io_hdr& header,
-                   TPassThroughBlock& block) {
-  if (ioctlResult < 0) return ioctlErrno != 0 ? ioctlErrno : EIO;
-  block.Sptd.ScsiStatus = header.status;
-  if (SgTransportClean(header)) return 0;
-  if (header.host_status == kDidTimeOut || (header.driver_status & 0x0F) == kDriverTimeout) {
-    return ETIMEDOUT;
-  }
-  return EIO;
-}
-
-std::optional<int> ReadSysfsInt(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return std::nullopt;
-  std::string text;
-  std::getline(in, text);
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r')) {
-    text.pop_back();
-  }
-  int value = 0;
-  if (!ParseNumber(text, value)) return std::nullopt;
-  return value;
-}
-
-bool ParseScsiAddress(const std::string& text, int& host, int& channel, int& target, int& lun) {
-  int parts[4] = {};
-  size_t start = 0;
-  for (int i = 0; i < 4; ++i) {
-    const size_t colon = text.find(':', start);
-    const bool last = i == 3;
-    if (last != (colon == std::string::npos)) return false;
-    const size_t end = last ? text.size() : colon;
-    if (!ParseNumber(std::string_view(text).substr(start, end - start), parts[i])) return false;
-    start = end + 1;
-  }
-  host = parts[0];
-  channel = parts[1];
-  target = parts[2];
-  lun = parts[3];
-  return true;
-}
-
-// Pass-through port.
-
-TLinuxPassThroughPort::TLinuxPassThroughPort(std::string devRoot, std::string sysRoot)
-    : devRoot_(std::move(devRoot)), sysRoot_(std::move(sysRoot)) {}
-
-int TLinuxPassThroughPort::SlotCount() {
-  return scsi::kDriveSlots;  // sr0 .. sr24
-}
-
-std::string TLinuxPassThroughPort::SlotName(int slot) {
-  return devRoot_ + "/sr" + std::to_string(slot);
-}
-
-bool TLinuxPassThroughPort::IsOpticalSlot(int slot) {
-  if (slot < 0 || slot >= scsi::kDriveSlots) return false;
-  struct stat st {};
-  if (::stat(SlotName(slot).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
-  const auto type =
-      ReadSysfsInt(sysRoot_ + "/class/block/sr" + std::to_string(slot) + "/device/type");
-  return type && *type == scsi::kDeviceTypeOptical;
-}
-
-TDeviceHandle TLinuxPassThroughPort::Open(int slot, int& error) {
-  if (slot < 0 || slot >= scsi::kDriveSlots) {
-    error = ENODEV;
-    return kInvalidHandle;
-  }
-  const int fd = OpenDevice(SlotName(slot), error);
-  return fd < 0 ? kInvalidHandle : fd;
-}
-
-int TLinuxPassThroughPort::Execute(TDeviceHandle handle, TPassThroughBlock& block) {
-  if (handle <= 0) return EBADF;
-  sg_io_hdr header = BuildSgIoHeader(block);
-  const int result = ::ioctl(handle, SG_IO, &header);
-  return MapSgIoOutcome(result, result < 0 ? errno : 0, header, block);
-}
-
-void TLinuxPassThroughPort::Close(TDeviceHandle handle) {
-  if (handle > 0) ::close(handle);
-}
 
 // ASPI-style port over the sg driver.
 
