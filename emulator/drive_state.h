@@ -15,8 +15,21 @@ namespace tavo {
 
 inline constexpr size_t kInquirySize = 96;
 
-// Whether a fault keyed by wanted applies to a command of kind actual.
-bool MatchesKind(TCommandKind wanted, TCommandKind actual);
+// The injected faults that apply to one command, taken from the drive's list.
+struct TFaultPass {
+  std::optional<TFault> terminal;  // the first refusal, lost completion or CHECK CONDITION
+  uint32_t latencyMs = 0;          // the sum of every matching delay
+  std::vector<TFault> hostile;     // every matching hostile reply, in order
+};
+
+// Collects the faults that match kind and counts each one used; faults used up leave the
+// list. Of the terminal faults only the first counts (the others wait for a later command).
+TFaultPass TakeFaults(std::vector<TFault>& faults, TCommandKind kind);
+
+// Overwrites the reply in data[0 .. length) with each hostile fault's bytes, cut at the end
+// of the buffer, and extends result.transferred over what was written.
+void ApplyHostileReplies(const std::vector<TFault>& hostile, uint8_t* data, uint32_t length,
+                         TCommandResult& result);
 
 struct TVirtualDrive::TImpl {
   TImpl(const TDriveProfile& p, TClock& c) : profile(p), clock(c) {}

@@ -1,9 +1,14 @@
-// Faults injected into a virtual drive's answers.
+// Faults injected into a virtual drive's answers, and the pass that applies them to one
+// command.
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "emulator/drive_state.h"
 
 namespace tavo {
+
+namespace {
 
 bool MatchesKind(TCommandKind wanted, TCommandKind actual) {
   if (wanted == TCommandKind::Any || wanted == actual) return true;
@@ -11,6 +16,8 @@ bool MatchesKind(TCommandKind wanted, TCommandKind actual) {
          (actual == TCommandKind::FlashDownload || actual == TCommandKind::FlashCommit ||
           actual == TCommandKind::FlashRetry);
 }
+
+}  // namespace
 
 TFault TFault::Check(TCommandKind kind, TSenseCode sense, int count) {
   TFault f;
@@ -55,6 +62,38 @@ TFault TFault::Hostile(TCommandKind kind, std::vector<uint8_t> bytes, uint32_t o
   f.replyOffset = offset;
   f.count = count;
   return f;
+}
+
+TFaultPass TakeFaults(std::vector<TFault>& faults, TCommandKind kind) {
+  TFaultPass pass;
+  for (TFault& f : faults) {
+    if (f.count == 0 || !MatchesKind(f.kind, kind)) continue;
+    const bool isTerminal = f.type == TFault::TType::CheckCondition ||
+                            f.type == TFault::TType::SystemError ||
+                            f.type == TFault::TType::LostCompletion;
+    if (isTerminal && pass.terminal) continue;
+    if (isTerminal) {
+      pass.terminal = f;
+    } else if (f.type == TFault::TType::Latency) {
+      pass.latencyMs += f.latencyMs;
+    } else {
+      pass.hostile.push_back(f);
+    }
+    if (f.count > 0) --f.count;
+  }
+  std::erase_if(faults, [](const TFault& f) { return f.count == 0; });
+  return pass;
+}
+
+void ApplyHostileReplies(const std::vector<TFault>& hostile, uint8_t* data, uint32_t length,
+                         TCommandResult& result) {
+  for (const TFault& f : hostile) {
+    if (f.replyOffset >= length) continue;
+    const uint32_t n =
+        std::min<uint32_t>(static_cast<uint32_t>(f.reply.size()), length - f.replyOffset);
+    std::memcpy(data + f.replyOffset, f.reply.data(), n);
+    result.transferred = std::max(result.transferred, f.replyOffset + n);
+  }
 }
 
 }  // namespace tavo

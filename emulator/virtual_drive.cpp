@@ -23,34 +23,15 @@ TCommandResult TVirtualDrive::Execute(const uint8_t* cdb, size_t cdbLength, uint
 
   // Faults: a refusal, a lost completion or an injected CHECK CONDITION replaces the
   // command; latency and hostile replies come on top of it.
-  uint32_t latency = 0;
-  const TFault* terminal = nullptr;
-  TFault terminalCopy;
-  std::vector<TFault> hostile;
-  for (TFault& f : d.faults) {
-    if (f.count == 0 || !MatchesKind(f.kind, kind)) continue;
-    const bool isTerminal = f.type == TFault::TType::CheckCondition ||
-                            f.type == TFault::TType::SystemError ||
-                            f.type == TFault::TType::LostCompletion;
-    if (isTerminal && terminal != nullptr) continue;
-    if (isTerminal) {
-      terminalCopy = f;
-      terminal = &terminalCopy;
-    } else if (f.type == TFault::TType::Latency) {
-      latency += f.latencyMs;
-    } else {
-      hostile.push_back(f);
-    }
-    if (f.count > 0) --f.count;
-  }
-  std::erase_if(d.faults, [](const TFault& f) { return f.count == 0; });
+  const TFaultPass faults = TakeFaults(d.faults, kind);
+  const std::optional<TFault>& terminal = faults.terminal;
 
   TCommandResult result;
-  if (terminal != nullptr && terminal->type == TFault::TType::SystemError) {
+  if (terminal && terminal->type == TFault::TType::SystemError) {
     result.systemError = terminal->systemError;
     return result;
   }
-  if (terminal != nullptr && terminal->type == TFault::TType::LostCompletion) {
+  if (terminal && terminal->type == TFault::TType::LostCompletion) {
     result.lostCompletion = true;
     return result;
   }
@@ -58,7 +39,7 @@ TCommandResult TVirtualDrive::Execute(const uint8_t* cdb, size_t cdbLength, uint
   d.data = data;
   d.length = length;
   d.direction = direction;
-  if (terminal != nullptr) {
+  if (terminal) {
     result = TImpl::Check(terminal->sense);
   } else if (cdb == nullptr || cdbLength == 0) {
     result = TImpl::Check(scsi::kSenseInvalidOpcode);
@@ -66,15 +47,9 @@ TCommandResult TVirtualDrive::Execute(const uint8_t* cdb, size_t cdbLength, uint
     result = d.Dispatch(cdb, cdbLength, kind);
   }
   if (result.status == scsi::kStatusGood && direction == TDataDirection::In) {
-    for (const TFault& f : hostile) {
-      if (f.replyOffset >= length) continue;
-      const uint32_t n =
-          std::min<uint32_t>(static_cast<uint32_t>(f.reply.size()), length - f.replyOffset);
-      std::memcpy(data + f.replyOffset, f.reply.data(), n);
-      result.transferred = std::max(result.transferred, f.replyOffset + n);
-    }
+    ApplyHostileReplies(faults.hostile, data, length, result);
   }
-  result.latencyMs = latency;
+  result.latencyMs = faults.latencyMs;
   d.data = nullptr;
   d.length = 0;
 
