@@ -7,14 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 
 #include "drive/linux/sg_common.h"
 #include "drive/linux/sysfs.h"
 
 namespace tavo {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -32,44 +29,9 @@ TLinuxAspiPort::~TLinuxAspiPort() {
 }
 
 bool TLinuxAspiPort::Load() {
-  std::error_code ec;
-  const fs::path genericDir = fs::path(sysRoot_) / "class" / "scsi_generic";
-  bool available = fs::is_directory(genericDir, ec);
-  if (!available) {
-    for (const std::string& name : EntryNames(devRoot_)) {
-      if (EntryNumber(name, "sg") >= 0) {
-        available = true;
-        break;
-      }
-    }
-  }
-  if (!available) return false;
-
-  hosts_.clear();
-  devices_.clear();
-  for (const std::string& name : EntryNames(fs::path(sysRoot_) / "class" / "scsi_host")) {
-    const int number = EntryNumber(name, "host");
-    if (number >= 0) hosts_.push_back(number);
-  }
-  std::sort(hosts_.begin(), hosts_.end());
-
-  for (const std::string& name : EntryNames(genericDir)) {
-    TSgDevice device;
-    device.index = EntryNumber(name, "sg");
-    if (device.index < 0) continue;
-    const fs::path link = genericDir / name / "device";
-    std::error_code linkError;
-    fs::path target = fs::read_symlink(link, linkError);
-    if (linkError) target = fs::weakly_canonical(link, linkError);
-    if (linkError || !ParseScsiAddress(target.filename().string(), device.host, device.channel,
-                                       device.target, device.lun)) {
-      continue;
-    }
-    device.type = ReadSysfsInt((link / "type").string()).value_or(-1);
-    devices_.push_back(device);
-  }
-  std::sort(devices_.begin(), devices_.end(),
-            [](const TSgDevice& a, const TSgDevice& b) { return a.index < b.index; });
+  if (!SgDriverPresent(devRoot_, sysRoot_)) return false;
+  hosts_ = ScsiHostNumbers(sysRoot_);
+  devices_ = SgDevices(sysRoot_);
   loaded_ = true;
   return true;
 }

@@ -11,19 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "drive/linux/sysfs.h"
 #include "drive/ports.h"
 
 namespace tavo {
-
-// One sg device as sysfs describes it.
-struct TSgDevice {
-  int index = 0;  // N of /dev/sgN
-  int host = 0;
-  int channel = 0;
-  int target = 0;
-  int lun = 0;
-  int type = -1;  // SCSI peripheral device type; -1 when unreadable
-};
 
 class TLinuxAspiPort final : public TAspiPort {
  public:

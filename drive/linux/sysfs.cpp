@@ -1,5 +1,6 @@
 #include "drive/linux/sysfs.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 
@@ -64,6 +65,48 @@ bool ParseScsiAddress(const std::string& text, int& host, int& channel, int& tar
   target = parts[2];
   lun = parts[3];
   return true;
+}
+
+bool SgDriverPresent(const std::string& devRoot, const std::string& sysRoot) {
+  std::error_code ec;
+  if (fs::is_directory(fs::path(sysRoot) / "class" / "scsi_generic", ec)) return true;
+  for (const std::string& name : EntryNames(devRoot)) {
+    if (EntryNumber(name, "sg") >= 0) return true;
+  }
+  return false;
+}
+
+std::vector<int> ScsiHostNumbers(const std::string& sysRoot) {
+  std::vector<int> hosts;
+  for (const std::string& name : EntryNames(fs::path(sysRoot) / "class" / "scsi_host")) {
+    const int number = EntryNumber(name, "host");
+    if (number >= 0) hosts.push_back(number);
+  }
+  std::sort(hosts.begin(), hosts.end());
+  return hosts;
+}
+
+std::vector<TSgDevice> SgDevices(const std::string& sysRoot) {
+  const fs::path genericDir = fs::path(sysRoot) / "class" / "scsi_generic";
+  std::vector<TSgDevice> devices;
+  for (const std::string& name : EntryNames(genericDir)) {
+    TSgDevice device;
+    device.index = EntryNumber(name, "sg");
+    if (device.index < 0) continue;
+    const fs::path link = genericDir / name / "device";
+    std::error_code linkError;
+    fs::path target = fs::read_symlink(link, linkError);
+    if (linkError) target = fs::weakly_canonical(link, linkError);
+    if (linkError || !ParseScsiAddress(target.filename().string(), device.host, device.channel,
+                                       device.target, device.lun)) {
+      continue;
+    }
+    device.type = ReadSysfsInt((link / "type").string()).value_or(-1);
+    devices.push_back(device);
+  }
+  std::sort(devices.begin(), devices.end(),
+            [](const TSgDevice& a, const TSgDevice& b) { return a.index < b.index; });
+  return devices;
 }
 
 }  // namespace tavo

@@ -10,6 +10,26 @@
 
 namespace tavo {
 
+// One sg device as sysfs describes it.
+struct TSgDevice {
+  int index = 0;  // N of /dev/sgN
+  int host = 0;
+  int channel = 0;
+  int target = 0;
+  int lun = 0;
+  int type = -1;  // SCSI peripheral device type; -1 when unreadable
+};
+
+// True when the sg driver is there: /sys/class/scsi_generic exists, or /dev holds an sgN.
+bool SgDriverPresent(const std::string& devRoot, const std::string& sysRoot);
+
+// Numbers of the SCSI hosts (/sys/class/scsi_host/hostN), ascending.
+std::vector<int> ScsiHostNumbers(const std::string& sysRoot);
+
+// The sg devices whose address sysfs gives (/sys/class/scsi_generic/sgN/device), ordered by
+// N; a device whose type cannot be read has type -1.
+std::vector<TSgDevice> SgDevices(const std::string& sysRoot);
+
 // Reads a small integer from a sysfs attribute file ("5\n"); nullopt when missing or not a
 // number.
 std::optional<int> ReadSysfsInt(const std::string& path);
