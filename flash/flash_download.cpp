@@ -1,0 +1,133 @@
+#include <cstring>
+
+#include "flash/engine_common.h"
+#include "flash/flash_engine.h"
+
+namespace tavo {
+
+using namespace engine;
+
+namespace {
+
+constexpr int kPollLimitSec = 120;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Bank download and commit
+
+bool TFlashEngine::FlashImage() {
+  ui_.SetProgress(0);
+  SetRange(0, 100);
+  ui_.SetProgress(20);
+  ui_.AddLog("Flashing ..");
+  if (DownloadAndCommit()) return true;
+  if (QueryFailure() != 0) {
+    ui_.AddLog("Err:Flash Fail!!");
+  } else {
+    ui_.AddLog("Err:The firmware is not support this device!!(7)");
+  }
+  return false;
+}
+
+uint8_t TFlashEngine::QueryFailure() {
+  uint8_t status[20] = {};
+  if (atapi_.FlashStatus(status) == 1) return status[0];
+  if (atapi_.FlashStatus(status) == 1) return status[0];
+  return 0;
+}
+
+bool TFlashEngine::DownloadAndCommit() {
+  // Stage A: the capabilities page decides the download mode. A failed request leaves
+  // nothing trustworthy in the buffer, so it then reads as cleared (normal mode).
+  uint8_t caps[256] = {};
+  if (atapi_.ModeSenseCapabilities(caps) != 1) std::memset(caps, 0, sizeof caps);
+  const bool fullBank = (caps[8] & 0x2A) == 0x2A && (caps[10] & 0x08) != 0 &&
+                        (caps[11] & 0x01) != 0 && (caps[11] & 0x10) == 0;
+
+  // Stage B.
+  auto transfer = ObtainBuffer(kWorkBufferSize);
+  if (!transfer) {
+    ui_.AddLog("Err:Memory allocation");
+    return false;
+  }
+  uint8_t* buf = transfer->data();
+  clock_.Sleep(2000);
+
+  // Stage C: the banks.
+  const uint16_t bankCount = state_.header.BankCount;
+  for (uint16_t i = 0; i < bankCount; ++i) {
+    if (fullBank) std::memset(buf, 0, kWorkBufferSize);
+    ui_.SetProgress(static_cast<int>((i + 1) * 80 / bankCount));
+    const uint16_t len = BankLength(i);
+    if (i < state_.header.BankLength.size()) image_.StageBank(i, buf);
+    if (state_.header.ScrambleFlag == 0x01) Descramble(buf, len, 1);
+    if (i == 1 && len < 0xE000) {
+      uint8_t memory[256] = {};
+      if (atapi_.ReadMemory(memory, 1, 0xE000) != 1) {
+        ui_.AddLog("Err:The firmware is not support this device!!(11)");
+        return false;
+      }
+      std::memcpy(buf + 0xE000, memory, 16);
+    }
+    uint16_t sendLength = len;
+    if (fullBank) sendLength = (i == 1 || i == 2) ? 0xF000 : 0xFFFE;
+    const uint8_t status = atapi_.FlashWrite(buf, 5, static_cast<uint8_t>(i & 0xFF), sendLength, 0);
+    if (status != 1) {
+      ui_.AddLog(Format("Status:0x%x ; Err:Flash command(W) has problems.", status));
+      return false;
+    }
+  }
+
+  // Stage D: the commit, and its one retry when refused as an illegal request. Sense data
+  // describes a command that failed: the sg-driver transport keeps the previous command's
+  // sense when a command succeeds, so a succeeded command's sense is never looked at.
+  ui_.SetProgress(70);
+  const uint16_t checksum = state_.header.Checksum;
+  const uint8_t commitSelector = static_cast<uint8_t>((0xE0 + bankCount) & 0xFF);
+  uint8_t kept = atapi_.FlashWrite(buf, 4, commitSelector, 0, checksum);
+  if (kept != 1 && atapi_.LastSenseKey() == 5) {
+    if (!atapi_.NtPlatform()) atapi_.TestUnitReady();
+    kept = atapi_.FlashWrite(buf, 5, commitSelector, 0, checksum);
+    clock_.Sleep(15000);
+    if (kept != 1 && atapi_.LastSenseKey() == 5 && atapi_.LastAsc() == 0x1A &&
+        atapi_.LastAscq() == 0x00) {
+      atapi_.TestUnitReady();
+      kept =
+          atapi_.FlashWrite(buf, 5, static_cast<uint8_t>((0xF0 + bankCount) & 0xFF), 0, checksum);
+    }
+  }
+  const uint8_t senseKey = kept == 1 ? 0 : atapi_.LastSenseKey();
+  if (senseKey != 0 && senseKey != 2) {
+    ui_.AddLog(Format("Status:%x;SenseCode:%x : %x : %x;", kept, senseKey, atapi_.LastAsc(),
+                      atapi_.LastAscq()));
+    ui_.AddLog("Err:Flash Fail.");
+    return false;
+  }
+
+  // Stage E: wait for the drive to come back.
+  ui_.SetProgress(80);
+  const uint64_t start = clock_.Now();
+  for (;;) {
+    if (atapi_.TestUnitReady() == 1) break;
+    if (atapi_.LastSenseKey() == 2 && atapi_.LastAsc() == 0x3A) break;  // empty drive
+    if (clock_.Now() - start > static_cast<uint64_t>(kPollLimitSec)) {
+      if (atapi_.NtPlatform()) {
+        ui_.AddLog(Format("Time Out Status:%x;Debug:Trigger_SenseCode:%x : %x : %x;", kept,
+                          atapi_.LastSenseKey(), atapi_.LastAsc(), atapi_.LastAscq()));
+      } else {
+        ui_.AddLog(Format("Time Out Status:%x;Status:%x;Debug:Trigger_SenseCode:%x : %x : %x;",
+                          atapi_.LastTargetStatus(), kept, atapi_.LastSenseKey(), atapi_.LastAsc(),
+                          atapi_.LastAscq()));
+      }
+      ui_.AddLog(Format("Err:Flash error,time out %d Sec", kPollLimitSec));
+      return false;
+    }
+    clock_.Sleep(1000);
+    ui_.ProcessMessages();
+  }
+  atapi_.TestUnitReady();
+  return true;
+}
+
+}  // namespace tavo
