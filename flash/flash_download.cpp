@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "drive/scsi.h"
 #include "flash/engine_common.h"
 #include "flash/flash_engine.h"
 
@@ -38,14 +39,7 @@ uint8_t TFlashEngine::QueryFailure() {
 }
 
 bool TFlashEngine::DownloadAndCommit() {
-  // Stage A: the capabilities page decides the download mode. A failed request leaves
-  // nothing trustworthy in the buffer, so it then reads as cleared (normal mode).
-  uint8_t caps[256] = {};
-  if (atapi_.ModeSenseCapabilities(caps) != 1) std::memset(caps, 0, sizeof caps);
-  const bool fullBank = (caps[8] & 0x2A) == 0x2A && (caps[10] & 0x08) != 0 &&
-                        (caps[11] & 0x01) != 0 && (caps[11] & 0x10) == 0;
-
-  // Stage B.
+  const bool fullBank = FullBankMode();
   auto transfer = ObtainBuffer(kWorkBufferSize);
   if (!transfer) {
     ui_.AddLog("Err:Memory allocation");
@@ -54,7 +48,24 @@ bool TFlashEngine::DownloadAndCommit() {
   uint8_t* buf = transfer->data();
   clock_.Sleep(2000);
 
-  // Stage C: the banks.
+  if (!SendBanks(buf, fullBank)) return false;
+  uint8_t kept = 0;
+  if (!CommitWithRetries(buf, kept)) return false;
+  if (!WaitUntilReady(kept)) return false;
+  atapi_.TestUnitReady();
+  return true;
+}
+
+bool TFlashEngine::FullBankMode() {
+  // A failed request leaves nothing trustworthy in the buffer, so it then reads as cleared
+  // (normal mode).
+  uint8_t caps[scsi::kCapabilitiesLength] = {};
+  if (atapi_.ModeSenseCapabilities(caps) != 1) std::memset(caps, 0, sizeof caps);
+  return (caps[8] & 0x2A) == 0x2A && (caps[10] & 0x08) != 0 && (caps[11] & 0x01) != 0 &&
+         (caps[11] & 0x10) == 0;
+}
+
+bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
   const uint16_t bankCount = state_.header.BankCount;
   for (uint16_t i = 0; i < bankCount; ++i) {
     if (fullBank) std::memset(buf, 0, kWorkBufferSize);
@@ -63,7 +74,8 @@ bool TFlashEngine::DownloadAndCommit() {
     if (i < state_.header.BankLength.size()) image_.StageBank(i, buf);
     if (state_.header.ScrambleFlag == 0x01) Descramble(buf, len, 1);
     if (i == 1 && len < 0xE000) {
-      uint8_t memory[256] = {};
+      // The drive's own 16 bytes at E000h of bank 1 go back with a full-bank transfer.
+      uint8_t memory[scsi::kMemoryPieceLength] = {};
       if (atapi_.ReadMemory(memory, 1, 0xE000) != 1) {
         ui_.AddLog("Err:The firmware is not support this device!!(11)");
         return false;
@@ -72,45 +84,56 @@ bool TFlashEngine::DownloadAndCommit() {
     }
     uint16_t sendLength = len;
     if (fullBank) sendLength = (i == 1 || i == 2) ? 0xF000 : 0xFFFE;
-    const uint8_t status = atapi_.FlashWrite(buf, 5, static_cast<uint8_t>(i & 0xFF), sendLength, 0);
+    const uint8_t status = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
+                                             static_cast<uint8_t>(i & 0xFF), sendLength, 0);
     if (status != 1) {
       ui_.AddLog(Format("Status:0x%x ; Err:Flash command(W) has problems.", status));
       return false;
     }
   }
+  return true;
+}
 
-  // Stage D: the commit, and its one retry when refused as an illegal request. Sense data
-  // describes a command that failed: the sg-driver transport keeps the previous command's
-  // sense when a command succeeds, so a succeeded command's sense is never looked at.
+bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
+  // The commit, and its one retry when refused as an illegal request. Sense data describes
+  // a command that failed: the sg-driver transport keeps the previous command's sense when
+  // a command succeeds, so a succeeded command's sense is never looked at.
   ui_.SetProgress(70);
+  const uint16_t bankCount = state_.header.BankCount;
   const uint16_t checksum = state_.header.Checksum;
-  const uint8_t commitSelector = static_cast<uint8_t>((0xE0 + bankCount) & 0xFF);
-  uint8_t kept = atapi_.FlashWrite(buf, 4, commitSelector, 0, checksum);
-  if (kept != 1 && atapi_.LastSenseKey() == 5) {
+  const uint8_t commitSelector = static_cast<uint8_t>((scsi::kSelectorCommitE0 + bankCount) & 0xFF);
+  kept = atapi_.FlashWrite(buf, scsi::kFlashModeCommit, commitSelector, 0, checksum);
+  if (kept != 1 && atapi_.LastSenseKey() == scsi::kIllegalRequest) {
     if (!atapi_.NtPlatform()) atapi_.TestUnitReady();
-    kept = atapi_.FlashWrite(buf, 5, commitSelector, 0, checksum);
+    kept = atapi_.FlashWrite(buf, scsi::kFlashModeDownload, commitSelector, 0, checksum);
     clock_.Sleep(15000);
-    if (kept != 1 && atapi_.LastSenseKey() == 5 && atapi_.LastAsc() == 0x1A &&
-        atapi_.LastAscq() == 0x00) {
+    if (kept != 1 && atapi_.LastSenseKey() == scsi::kIllegalRequest &&
+        atapi_.LastAsc() == scsi::kAscParameterListLength && atapi_.LastAscq() == 0x00) {
       atapi_.TestUnitReady();
-      kept =
-          atapi_.FlashWrite(buf, 5, static_cast<uint8_t>((0xF0 + bankCount) & 0xFF), 0, checksum);
+      kept = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
+                               static_cast<uint8_t>((scsi::kSelectorCommitF0 + bankCount) & 0xFF),
+                               0, checksum);
     }
   }
   const uint8_t senseKey = kept == 1 ? 0 : atapi_.LastSenseKey();
-  if (senseKey != 0 && senseKey != 2) {
+  if (senseKey != scsi::kNoSense && senseKey != scsi::kNotReady) {
     ui_.AddLog(Format("Status:%x;SenseCode:%x : %x : %x;", kept, senseKey, atapi_.LastAsc(),
                       atapi_.LastAscq()));
     ui_.AddLog("Err:Flash Fail.");
     return false;
   }
+  return true;
+}
 
-  // Stage E: wait for the drive to come back.
+bool TFlashEngine::WaitUntilReady(uint8_t kept) {
   ui_.SetProgress(80);
   const uint64_t start = clock_.Now();
   for (;;) {
-    if (atapi_.TestUnitReady() == 1) break;
-    if (atapi_.LastSenseKey() == 2 && atapi_.LastAsc() == 0x3A) break;  // empty drive
+    if (atapi_.TestUnitReady() == 1) return true;
+    if (atapi_.LastSenseKey() == scsi::kNotReady &&
+        atapi_.LastAsc() == scsi::kAscMediumNotPresent) {
+      return true;  // an empty drive counts as ready
+    }
     if (clock_.Now() - start > static_cast<uint64_t>(kPollLimitSec)) {
       if (atapi_.NtPlatform()) {
         ui_.AddLog(Format("Time Out Status:%x;Debug:Trigger_SenseCode:%x : %x : %x;", kept,
@@ -126,8 +149,6 @@ bool TFlashEngine::DownloadAndCommit() {
     clock_.Sleep(1000);
     ui_.ProcessMessages();
   }
-  atapi_.TestUnitReady();
-  return true;
 }
 
 }  // namespace tavo

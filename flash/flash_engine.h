@@ -77,6 +77,16 @@ class TFlashEngine {
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
   uint16_t BankLength(unsigned bank) const;
 
+  // The steps of DownloadAndCommit. Each logs its own failure lines and returns false.
+  // True when the capabilities page asks for full-bank transfers.
+  bool FullBankMode();
+  // Sends every bank of the image with the download form of FlashWrite.
+  bool SendBanks(uint8_t* buf, bool fullBank);
+  // Sends the commit and its retries; kept receives the status of the last one.
+  bool CommitWithRetries(uint8_t* buf, uint8_t& kept);
+  // Polls the drive once a second until it is ready again, for at most 120 seconds.
+  bool WaitUntilReady(uint8_t kept);
+
   TFlashState& state_;
   TAtapi& atapi_;
   const TFirmwareImage& image_;

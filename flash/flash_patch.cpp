@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "drive/scsi.h"
 #include "flash/engine_common.h"
 #include "flash/flash_engine.h"
 
@@ -51,9 +52,9 @@ bool TFlashEngine::RefreshPatchRegion() {
   uint32_t remaining = length;
   while (remaining > 0) {
     if (atapi_.ReadMemory(desc, bank, static_cast<uint16_t>(offset)) != 1) return true;
-    const uint32_t n = std::min<uint32_t>(remaining, 256);
+    const uint32_t n = std::min<uint32_t>(remaining, scsi::kMemoryPieceLength);
     if (std::memcmp(desc, stage + offset, n) != 0) break;
-    offset += 256;
+    offset += scsi::kMemoryPieceLength;
     remaining -= n;
   }
   if (remaining == 0) return true;

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "drive/scsi.h"
 #include "flash/flash_engine.h"
 
 namespace tavo {
@@ -23,16 +24,16 @@ std::optional<uint16_t> TFlashEngine::ReadBackChecksum() {
     const uint32_t len = BankLength(i);
     ui_.SetProgress(0);
     SetRange(0, static_cast<int>(len));
-    for (uint32_t offset = 0; offset < len; offset += 256) {
+    for (uint32_t offset = 0; offset < len; offset += scsi::kMemoryPieceLength) {
       ui_.ProcessMessages();
       ui_.SetProgress(static_cast<int>(offset));
       ui_.RepaintProgress();
-      uint8_t piece[256] = {};
+      uint8_t piece[scsi::kMemoryPieceLength] = {};
       if (atapi_.ReadMemory(piece, static_cast<uint8_t>(i & 0xFF), static_cast<uint16_t>(offset)) !=
           1) {
         return std::nullopt;
       }
-      const uint32_t n = std::min<uint32_t>(256, len - offset);
+      const uint32_t n = std::min<uint32_t>(scsi::kMemoryPieceLength, len - offset);
       for (uint32_t k = 0; k < n; ++k) sum += piece[k];
     }
   }
