@@ -24,12 +24,14 @@ constexpr size_t kLegacyEntryLength = 17;
 // ---------------------------------------------------------------------------------------
 // Identity checks
 
-bool TFlashEngine::CheckFamily() {
-  uint8_t reply[100] = {};
+bool TFlashEngine::DriveHasImageFamily() {
+  uint8_t reply[100] = {};  // Inquiry fills 50; a failed one leaves FamilyCode 00h 00h
   atapi_.Inquiry(reply);
-  if (reply[38] == state_.imageFamilyCode[0] && reply[39] == state_.imageFamilyCode[1]) {
-    return true;
-  }
+  return reply[38] == state_.imageFamilyCode[0] && reply[39] == state_.imageFamilyCode[1];
+}
+
+bool TFlashEngine::CheckFamily() {
+  if (DriveHasImageFamily()) return true;
   ui_.AddLog("Err:The firmware is not support this device!!(4)");
   return false;
 }

@@ -83,7 +83,8 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
       std::memcpy(buf + 0xE000, memory, 16);
     }
     uint16_t sendLength = len;
-    if (fullBank) sendLength = (i == 1 || i == 2) ? 0xF000 : 0xFFFE;
+    // The container check has made sure no bank is longer than this.
+    if (fullBank) sendLength = FullBankLength(i);
     const uint8_t status = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
                                              static_cast<uint8_t>(i & 0xFF), sendLength, 0);
     if (status != 1) {
@@ -95,9 +96,8 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
 }
 
 bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
-  // The commit, and its one retry when refused as an illegal request. Sense data describes
-  // a command that failed: the sg-driver transport keeps the previous command's sense when
-  // a command succeeds, so a succeeded command's sense is never looked at.
+  // The commit, and its one retry when refused as an illegal request. Each decision reads
+  // the sense of the command just sent; TAtapi gives sense only for a CHECK CONDITION.
   ui_.SetProgress(70);
   const uint16_t bankCount = state_.header.BankCount;
   const uint16_t checksum = state_.header.Checksum;
@@ -115,8 +115,10 @@ bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
                                0, checksum);
     }
   }
+  // A drive that is not ready yet is waited for; any other failure of the last attempt,
+  // with sense or without (a bare status, a time-out), ends the run here.
   const uint8_t senseKey = kept == 1 ? 0 : atapi_.LastSenseKey();
-  if (senseKey != scsi::kNoSense && senseKey != scsi::kNotReady) {
+  if (kept != 1 && senseKey != scsi::kNotReady) {
     ui_.AddLog(Format("Status:%x;SenseCode:%x : %x : %x;", kept, senseKey, atapi_.LastAsc(),
                       atapi_.LastAscq()));
     ui_.AddLog("Err:Flash Fail.");

@@ -74,6 +74,14 @@ class TFlashEngine {
   int32_t SelectedRow() const;
   // Re-ranges the progress bar and remembers the maximum.
   void SetRange(int minimum, int maximum);
+  // True when the current drive's FamilyCode equals the image's (one INQUIRY).
+  bool DriveHasImageFamily();
+  // True when the row's identity (vendor and product) is the one given.
+  bool RowMatchesIdentity(int32_t row, const std::string& identity) const;
+  // Identity-check flag 10h at start-up: asks every drive whose identity matches for its
+  // family and keeps the rows that match in state.familyRows. Without one it logs the "(4)"
+  // line and returns false.
+  bool FindFamilyDrives(const std::string& identity);
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
   uint16_t BankLength(unsigned bank) const;
 

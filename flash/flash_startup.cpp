@@ -51,7 +51,7 @@ void TFlashEngine::BitBtn1Click() {
   const char* raw = reinterpret_cast<const char*>(buf + found + 8);
   std::string identity(raw, strnlen(raw, 28));
   state_.imageFamilyCode = {buf[found + 38], buf[found + 39]};
-  if (state_.header.IdentityCheckFlag == 0x10 && !CheckFamily()) return;
+  if (state_.header.IdentityCheckFlag == 0x10 && !FindFamilyDrives(identity)) return;
   state_.edit1 = identity;
 
   if (identity.size() >= 8 + kSpecialModelLength &&
@@ -59,6 +59,28 @@ void TFlashEngine::BitBtn1Click() {
       FindUtf16Le(bank0, "Tavonix Design")) {
     state_.imageHasDesignMarker = 1;
   }
+}
+
+bool TFlashEngine::RowMatchesIdentity(int32_t row, const std::string& identity) const {
+  return DriveItemText(atapi_.Drive(row)).substr(0, kIdentityLength) ==
+         identity.substr(0, kIdentityLength);
+}
+
+bool TFlashEngine::FindFamilyDrives(const std::string& identity) {
+  // Every drive the image names is asked for its family, so the one to be flashed is
+  // judged by its own answer whatever row it sits in. The current drive is the first row
+  // again afterwards, as discovery left it.
+  state_.familyRows.clear();
+  const int count = std::clamp(atapi_.DriveCount(), 0, kDriveTableRows);
+  for (int32_t r = 0; r < count; ++r) {
+    if (!RowMatchesIdentity(r, identity)) continue;
+    atapi_.SelectDrive(r);
+    if (DriveHasImageFamily()) state_.familyRows.push_back(r);
+  }
+  atapi_.SelectDrive(0);
+  if (!state_.familyRows.empty()) return true;
+  ui_.AddLog("Err:The firmware is not support this device!!(4)");
+  return false;
 }
 
 std::string TFlashEngine::DriveItemText(const DriveEntry& row) {
@@ -69,11 +91,15 @@ std::string TFlashEngine::DriveItemText(const DriveEntry& row) {
 void TFlashEngine::FillDriveList() {
   state_.items.clear();
   state_.driveMap.fill(0);
-  const std::string wanted = state_.edit1.substr(0, kIdentityLength);
+  const bool familyChecked = state_.header.IdentityCheckFlag == 0x10;
   const int count = std::clamp(atapi_.DriveCount(), 0, kDriveTableRows);
   for (int r = 0; r < count; ++r) {
+    if (!RowMatchesIdentity(r, state_.edit1)) continue;
+    if (familyChecked && std::find(state_.familyRows.begin(), state_.familyRows.end(), r) ==
+                             state_.familyRows.end()) {
+      continue;
+    }
     std::string text = DriveItemText(atapi_.Drive(r));
-    if (text.substr(0, kIdentityLength) != wanted) continue;
     if (state_.items.size() >= static_cast<size_t>(kDriveMapSlots)) break;
     state_.driveMap[state_.items.size()] = r;
     state_.items.push_back(std::move(text));
