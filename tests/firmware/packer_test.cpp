@@ -38,7 +38,8 @@ std::vector<uint8_t> StageAndDescramble(const TFirmwareImage& image, unsigned n)
 
 TEST(Packer, StageAndDescrambleGiveEveryPlainBankBack) {
   TPackInput input;
-  // Lengths that are empty, tiny, not a multiple of eight, above 7FFFh and the longest a transfer carries.
+  // Lengths that are empty, tiny, not a multiple of eight, above 7FFFh and the longest a transfer
+  // carries.
   for (size_t length : {0, 1, 13, 0x8001, 0xFC80, 0xFFFE, 8, 0x24E0}) {
     input.Banks.push_back(PlainBank(length, static_cast<uint8_t>(input.Banks.size() * 17)));
   }
