@@ -150,7 +150,10 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
                                                         if (form != nullptr) form->AddLog(text);
                                                       },
                                                   .failure = nullptr});
+  TRaiseChannel channel;
+  channel.Listen();
   TForm1 window(session.Atapi(), EmbeddedImage(), clock, dialogs, restarter);
+  channel.SetWindow(&window);
   form = &window;
   window.SetRunRecord(&record);
   if (window.NoDriveFound()) {
@@ -160,8 +163,6 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
     }
     record.EndWithoutRun(EmbeddedImage(), "No matching drive", why);
   }
-  TRaiseChannel channel(&window);
-  channel.Listen();
   if (autostart && !screenshot.empty()) {
     window.SetRunEndedHandler([&window, screenshot](bool verified) {
       // Saved once the window has painted the outcome.

@@ -1,5 +1,6 @@
 #include "app/raise_channel.h"
 
+#include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
@@ -33,6 +34,7 @@ bool TRaiseChannel::AskFirstToRaise(const QString& path) {
 
 TRaiseChannel::TRaiseChannel(QWidget* window)
     : QObject(window), window_(window), server_(new QLocalServer(this)) {
+  // Owned by the window when there is one; otherwise by whoever created it.
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   connect(server_, &QLocalServer::newConnection, this, &TRaiseChannel::Serve);
 }
@@ -49,9 +51,16 @@ void TRaiseChannel::Serve() {
       if (!socket->readAll().startsWith("raise")) {
         return;
       }
-      window_->showNormal();
-      window_->raise();
-      window_->activateWindow();
+      QWidget* target = QApplication::activeModalWidget();
+      if (target == nullptr) {
+        target = window_;
+      }
+      if (target == nullptr) {
+        return;
+      }
+      target->showNormal();
+      target->raise();
+      target->activateWindow();
     });
   }
 }

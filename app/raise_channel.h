@@ -11,6 +11,8 @@ class QWidget;
 
 namespace tavo {
 
+// A "raise" request brings the open message box to the front when one is shown, else the
+// main window.
 class TRaiseChannel final : public QObject {
   Q_OBJECT
 
@@ -20,7 +22,10 @@ class TRaiseChannel final : public QObject {
   // A second start: asks the first window to come to the front. True when it was told.
   static bool AskFirstToRaise(const QString& path = Path());
 
-  explicit TRaiseChannel(QWidget* window);
+  // Listening starts before the main window exists, so that a second start during the
+  // start-up question reaches the first; the window is named once it exists.
+  explicit TRaiseChannel(QWidget* window = nullptr);
+  void SetWindow(QWidget* window) { window_ = window; }
   // Starts listening (a socket left over from a crashed instance is replaced; the caller
   // holds the instance lock). False when the socket could not be created.
   bool Listen(const QString& path = Path());
