@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "drive/scsi.h"
+
 namespace tavo {
 
 namespace {
@@ -13,8 +15,6 @@ namespace {
 constexpr uint32_t kAspiWaitMs = 30000;
 constexpr uint8_t kStatusFailed = 4;  // same value as SS_ERR
 constexpr int kPassThroughCountLimit = 4;
-constexpr int kPassThroughSlots = 25;  // the candidate slots examined, in order
-constexpr int kInquiryLength = 50;
 
 const char kAspiMissingText[] = "WNASPI32.DLL not found";
 
@@ -78,6 +78,7 @@ bool TAtapi::IsNtPlatform() {
 }
 
 uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
+  checkCondition_ = false;
   if (ntPlatform_ == 1) {
     uint8_t dataIn = kDataUnspecified;
     if (direction == kDirIn) {
@@ -102,20 +103,29 @@ uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, 
   srb.SRB_BufLen = length;
   srb.SRB_BufPointer = data;
   srb.SRB_SenseLen = kAspiSenseLength;
-  srb.SRB_CDBLen = 12;
+  srb.SRB_CDBLen = scsi::kCdbLength;
   srb.SRB_PostProc = event;
-  std::memcpy(srb.CDBByte, cdb, 12);
+  std::memcpy(srb.CDBByte, cdb, scsi::kCdbLength);
+  // Only a completion writes the target status and the sense area: cleared here, they
+  // describe this command or nothing, never an earlier one.
+  srb.SRB_HaStat = 0;
+  srb.SRB_TargStat = 0;
+  std::memset(srb.SenseArea, 0, sizeof srb.SenseArea);
 
   port->SendExec(srb);
   const int accessError = port->TakeAccessError();
   if (IsAccessError(accessError)) ShowAccessHint("");
   if (srb.SRB_Status != SS_PENDING) {
     port->CloseEvent(event);
+    NoteAspiCompletion(srb);
     return srb.SRB_Status;
   }
   const TWaitResult result = port->WaitEvent(event, kAspiWaitMs);
   port->CloseEvent(event);
-  if (result == TWaitResult::Signalled) return srb.SRB_Status;
+  if (result == TWaitResult::Signalled) {
+    NoteAspiCompletion(srb);
+    return srb.SRB_Status;
+  }
   // The port drops the request, so its late completion never reaches the caller's buffer,
   // which the caller may free as soon as this returns.
   AbortRequest();
@@ -124,17 +134,18 @@ uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, 
 
 uint8_t TAtapi::ExecPassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length,
                                 uint8_t dataIn) {
+  checkCondition_ = false;
   passThrough_ = TPassThroughBlock{};
   TScsiPassThroughDirect& sptd = passThrough_.Sptd;
   sptd.Length = kSptdLength;
-  sptd.CdbLength = 12;
+  sptd.CdbLength = scsi::kCdbLength;
   sptd.SenseInfoLength = kPassThroughSenseLength;
   sptd.DataIn = dataIn;
   sptd.DataTransferLength = length;
   sptd.TimeOutValue = kPassThroughTimeoutSec;
   sptd.DataBuffer = data;
   sptd.SenseInfoOffset = kSenseInfoOffset;
-  std::memcpy(sptd.Cdb, cdb, 12);
+  std::memcpy(sptd.Cdb, cdb, scsi::kCdbLength);
 
   const int error = config_.passThroughPort != nullptr
                         ? config_.passThroughPort->Execute(driveHandle_, passThrough_)
@@ -144,7 +155,15 @@ uint8_t TAtapi::ExecPassThrough(const uint8_t* cdb, uint8_t* data, uint32_t leng
     if (IsAccessError(error)) ShowAccessHint("");
     return 0;
   }
-  return sptd.ScsiStatus != 0 ? sptd.ScsiStatus : 1;
+  checkCondition_ = sptd.ScsiStatus == scsi::kStatusCheckCondition;
+  if (sptd.ScsiStatus != 0) return sptd.ScsiStatus;
+  // A time-out or a host/driver fault without a SCSI status: the command did not finish,
+  // so it failed, although no message is shown for it.
+  return error == 0 ? 1 : kStatusFailed;
+}
+
+void TAtapi::NoteAspiCompletion(const TSrbExecSCSICmd& srb) {
+  checkCondition_ = srb.SRB_Status != SS_COMP && srb.SRB_TargStat == scsi::kStatusCheckCondition;
 }
 
 void TAtapi::AbortRequest() {
@@ -205,18 +224,21 @@ void TAtapi::ShowAccessHint(const std::string& device) {
 }
 
 uint8_t TAtapi::LastSenseKey() const {
-  if (ntPlatform_ == 1) return passThrough_.SenseBuf[2];
-  return execRequest_ ? execRequest_->SenseArea[2] : 0;
+  if (!checkCondition_) return 0;
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseKeyByte];
+  return execRequest_ ? execRequest_->SenseArea[scsi::kSenseKeyByte] : 0;
 }
 
 uint8_t TAtapi::LastAsc() const {
-  if (ntPlatform_ == 1) return passThrough_.SenseBuf[12];
-  return execRequest_ ? execRequest_->SenseArea[12] : 0;
+  if (!checkCondition_) return 0;
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseAscByte];
+  return execRequest_ ? execRequest_->SenseArea[scsi::kSenseAscByte] : 0;
 }
 
 uint8_t TAtapi::LastAscq() const {
-  if (ntPlatform_ == 1) return passThrough_.SenseBuf[13];
-  return execRequest_ ? execRequest_->SenseArea[13] : 0;
+  if (!checkCondition_) return 0;
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseAscqByte];
+  return execRequest_ ? execRequest_->SenseArea[scsi::kSenseAscqByte] : 0;
 }
 
 uint8_t TAtapi::LastTargetStatus() const {
@@ -230,7 +252,7 @@ int TAtapi::DiscoverDrives() {
     TPassThroughPort* port = config_.passThroughPort;
     if (port == nullptr) return driveCount_;
     // Only the first 25 candidate slots are examined, whatever the port offers.
-    const int slots = std::min(port->SlotCount(), kPassThroughSlots);
+    const int slots = std::min(port->SlotCount(), scsi::kDriveSlots);
     for (int slot = 0; slot < slots; ++slot) {
       if (!port->IsOpticalSlot(slot)) continue;
       int error = 0;
@@ -242,13 +264,13 @@ int TAtapi::DiscoverDrives() {
       }
       driveHandle_ = handle;
       // Cleared first: a failed INQUIRY leaves an empty identity that matches no image.
-      uint8_t inquiry[kInquiryLength] = {};
+      uint8_t inquiry[scsi::kInquiryLength] = {};
       Inquiry(inquiry);
       DriveEntry& row = drives_[driveCount_];
       row.Handle = handle;
       deviceNames_[driveCount_] = port->SlotName(slot);
-      BoundedCopy(row.Identity, inquiry + 8, 24);
-      BoundedCopy(row.Revision, inquiry + 32, 4);
+      BoundedCopy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
+      BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte, scsi::kInquiryRevisionLength);
       // At most four drives are counted; later ones keep overwriting the uncounted row 4.
       if (driveCount_ < kPassThroughCountLimit) ++driveCount_;
     }
@@ -273,7 +295,8 @@ int TAtapi::DiscoverDrives() {
         probe.SRB_Rsvd1 = 0;
         port->SendGetDevType(probe);
         while (probe.SRB_Status == SS_PENDING) PumpMessage();
-        if (probe.SRB_Status != SS_COMP || probe.SRB_DeviceType != 5) continue;
+        if (probe.SRB_Status != SS_COMP || probe.SRB_DeviceType != scsi::kDeviceTypeOptical)
+          continue;
         DriveEntry& row = drives_[driveCount_];
         row.HaId = probe.SRB_HaId;
         row.TargetId = probe.SRB_Target;
@@ -284,11 +307,12 @@ int TAtapi::DiscoverDrives() {
                                       std::to_string(row.TargetId) + ":" + std::to_string(row.Lun);
         }
         SetTarget(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun);
-        uint8_t inquiry[kInquiryLength] = {};
+        uint8_t inquiry[scsi::kInquiryLength] = {};
         Inquiry(inquiry);
-        std::memcpy(row.Identity, inquiry + 8, 24);
-        row.Identity[24] = 0;
-        BoundedCopy(row.Revision, inquiry + 32, 4);
+        std::memcpy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
+        row.Identity[scsi::kInquiryIdentityLength] = 0;
+        BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte,
+                    scsi::kInquiryRevisionLength);
         ++driveCount_;
       }
     }
@@ -324,81 +348,6 @@ const DriveEntry& TAtapi::Drive(int row) const {
   static const DriveEntry kEmpty{};
   if (row < 0 || row >= kDriveTableRows) return kEmpty;
   return drives_[static_cast<size_t>(row)];
-}
-
-// Command set. Each wrapper copies its template, stores its arguments big-endian and sends
-// it to the current drive.
-
-uint8_t TAtapi::TestUnitReady() {
-  uint8_t cdb[12] = {0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, nullptr, 0, kDirNone);
-}
-
-uint8_t TAtapi::Inquiry(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x12, 0, 0, 0, 0x32, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 50, kDirIn);
-}
-
-uint8_t TAtapi::StopPlayScan() {
-  uint8_t cdb[12] = {0x4E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, nullptr, 0, kDirNone);
-}
-
-uint8_t TAtapi::ModeSenseCapabilities(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x5A, 0, 0x2A, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 256, kDirIn);
-}
-
-uint8_t TAtapi::StartStopUnit() {
-  uint8_t cdb[12] = {0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, nullptr, 0, kDirNone);
-}
-
-uint8_t TAtapi::FlashWrite(uint8_t* data, uint8_t mode, uint8_t selector, uint16_t length,
-                           uint16_t value) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA0, 0, 0, 0, 0, 0, 0};
-  cdb[6] = mode;
-  cdb[7] = selector;
-  cdb[8] = static_cast<uint8_t>(length >> 8);
-  cdb[9] = static_cast<uint8_t>(length & 0xFF);
-  cdb[10] = static_cast<uint8_t>(value >> 8);
-  cdb[11] = static_cast<uint8_t>(value & 0xFF);
-  return ExecCommand(cdb, data, length, kDirOut);
-}
-
-uint8_t TAtapi::FlashStatus(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xC0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 10, kDirIn);
-}
-
-uint8_t TAtapi::ReadMemory(uint8_t* buffer, uint8_t bank, uint16_t offset) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0x11, 0, 0, 0, 0, 0, 0};
-  cdb[6] = static_cast<uint8_t>(offset >> 8);
-  cdb[7] = static_cast<uint8_t>(offset & 0xFF);
-  cdb[9] = bank;
-  return ExecCommand(cdb, buffer, 256, kDirIn);
-}
-
-uint8_t TAtapi::ReadPatchInfo(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA3, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 65536, kDirIn);
-}
-
-uint8_t TAtapi::WritePatch(uint8_t* data, uint8_t bank, uint32_t offset, uint8_t length) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA2, 0, 0, 0, 0, 0, 0};
-  const uint16_t low = static_cast<uint16_t>(offset & 0xFFFF);
-  cdb[7] = bank;
-  cdb[8] = static_cast<uint8_t>(low >> 8);
-  cdb[9] = static_cast<uint8_t>(low & 0xFF);
-  cdb[11] = length;
-  return ExecCommand(cdb, data, length, kDirOut);
-}
-
-uint8_t TAtapi::ReadFirmware(uint8_t* buffer, uint16_t length) {
-  uint8_t cdb[12] = {0x5A, 0, 0x33, 0x41, 0x53, 0x10, 0, 0, 0, 0, 0, 0};
-  cdb[8] = static_cast<uint8_t>(length >> 8);
-  cdb[9] = static_cast<uint8_t>(length & 0xFF);
-  return ExecCommand(cdb, buffer, length, kDirIn);
 }
 
 // The program-wide object and the unit's initialisation counter.
