@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "drive/scsi.h"
-#include "tests/flash/flash_fixture.h"
+#include "tests/support/flash_fixture.h"
 
 namespace tavo::test {
 namespace {
