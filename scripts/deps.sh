@@ -10,6 +10,9 @@ packages=(
   qt6-base-dev libgl-dev
   libsystemd-dev dbus-daemon
   xvfb xauth
+  # The Debian package and its check: manuals, icon renders, desktop entry and metadata
+  # validators, lintian.
+  scdoc librsvg2-bin desktop-file-utils appstream lintian dpkg-dev fakeroot file
 )
 # Extra packages a caller asks for (the kernel test, for instance).
 packages+=("$@")
