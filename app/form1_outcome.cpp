@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QStyle>
+#include <QThread>
 
 #include "app/form1.h"
 #include "app/log_marks.h"
@@ -67,17 +68,24 @@ std::vector<std::string> WrapWords(const std::string& paragraph, size_t width) {
 
 void TForm1::SetPhase(const TPhase& phase) {
   const QString text = QString::fromStdString(PhaseText(phase));
-  StatusPanel0->setText(text);
-  StatusPanel0->setToolTip(text);
+  // From the worker the panel is updated on the GUI thread, in order with the log lines.
+  const auto show = [this, text] {
+    StatusPanel0->setText(text);
+    StatusPanel0->setToolTip(text);
+  };
+  if (QThread::currentThread() != thread()) {
+    QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+    return;
+  }
+  show();
   StatusPanel0->repaint();
 }
 
 void TForm1::ShowOutcome() {
-  const bool verified = engine_.LastRunVerified();
-  const TOutcomeClass outcome = ClassifyRun(engine_.LastPhase(), verified);
-  std::string revision;
-  if (outcome == TOutcomeClass::Verified) {
-    revision = ReadDriveRevision(atapi_);
+  const TOutcomeClass outcome = runOutcome_;
+  const bool verified = outcome == TOutcomeClass::Verified;
+  const std::string& revision = runRevision_;
+  if (verified) {
     if (!revision.empty()) {
       ReplaceSelectedRevision(state_, revision);
       if (state_.selectedItem >= 0 && state_.selectedItem < SelDevice->count()) {

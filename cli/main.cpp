@@ -2,8 +2,10 @@
 // (confirmation, matching drives, selection) and flashes the chosen drive, printing every
 // log line as it happens.
 //
-// Exit codes: 0 the run verified (or --list found drives), 1 the run failed or the user
-// cancelled, 2 bad usage or no matching drive.
+// Exit codes: 0 the run verified (or --list found drives), 1 the run failed, was refused
+// (drive in use, battery too low) or the user cancelled, 2 bad usage or no matching drive;
+// a terminating signal that arrived during the run ends the program right after it, with
+// that signal.
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_port.h"
+#include "cli/cli_run.h"
 #include "cli/cli_startup.h"
 #include "drive/clock.h"
 #include "flash/flash_engine.h"
@@ -91,21 +94,23 @@ int Run(int argc, char** argv) {
   if (outcome != TStartupOutcome::Ready) return hooks.ExitCode(outcome);
 
   record.Begin(session.Atapi(), state, EmbeddedImage());
-  engine.BitBtn2Click();
-  const TOutcomeClass result = ClassifyRun(engine.LastPhase(), engine.LastRunVerified());
-  std::string revision;
-  if (result == TOutcomeClass::Verified) {
-    revision = ReadDriveRevision(session.Atapi());
-    const std::string old = ReplaceSelectedRevision(state, revision);
-    if (!revision.empty()) std::fprintf(stderr, "%s -> %s\n", old.c_str(), revision.c_str());
-  }
-  const std::string text = OutcomeText(result, revision);
-  std::fprintf(stderr, "\n%s\n", text.c_str());
-  if (!record.Log().Path().empty()) {
-    std::fprintf(stderr, "The log of this run: %s\n", record.Log().Path().c_str());
-  }
-  record.End(result, text);
-  return engine.LastRunVerified() ? kExitVerified : kExitFailed;
+  // What the run left the drive in, said before a deferred signal may end the program.
+  const auto afterRun = [&] {
+    const TOutcomeClass result = ClassifyRun(engine.LastPhase(), engine.LastRunVerified());
+    std::string revision;
+    if (result == TOutcomeClass::Verified) {
+      revision = ReadDriveRevision(session.Atapi());
+      const std::string old = ReplaceSelectedRevision(state, revision);
+      if (!revision.empty()) std::fprintf(stderr, "%s -> %s\n", old.c_str(), revision.c_str());
+    }
+    const std::string text = OutcomeText(result, revision);
+    std::fprintf(stderr, "\n%s\n", text.c_str());
+    if (!record.Log().Path().empty()) {
+      std::fprintf(stderr, "The log of this run: %s\n", record.Log().Path().c_str());
+    }
+    record.End(result, text);
+  };
+  return RunGuardedFlash(engine, state, session.Atapi(), ui, afterRun);
 }
 
 }  // namespace

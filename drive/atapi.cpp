@@ -26,12 +26,6 @@ void BoundedCopy(char* dst, const uint8_t* src, size_t n) {
   for (; i < n; ++i) dst[i] = 0;
 }
 
-// A device name into a table field, cut to fit with its terminating zero.
-void CopyDeviceName(char (&dst)[32], const std::string& name) {
-  std::memset(dst, 0, sizeof dst);
-  std::memcpy(dst, name.data(), std::min(name.size(), sizeof dst - 1));
-}
-
 bool IsAccessError(int code) {
   return code == EACCES || code == EPERM;
 }
@@ -274,9 +268,9 @@ int TAtapi::DiscoverDrives() {
       Inquiry(inquiry);
       DriveEntry& row = drives_[driveCount_];
       row.Handle = handle;
+      deviceNames_[driveCount_] = port->SlotName(slot);
       BoundedCopy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
       BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte, scsi::kInquiryRevisionLength);
-      CopyDeviceName(row.Device, port->SlotName(slot));
       // At most four drives are counted; later ones keep overwriting the uncounted row 4.
       if (driveCount_ < kPassThroughCountLimit) ++driveCount_;
     }
@@ -307,6 +301,11 @@ int TAtapi::DiscoverDrives() {
         row.HaId = probe.SRB_HaId;
         row.TargetId = probe.SRB_Target;
         row.Lun = probe.SRB_Lun;
+        deviceNames_[driveCount_] = port->DeviceName(row.HaId, row.TargetId, row.Lun);
+        if (deviceNames_[driveCount_].empty()) {
+          deviceNames_[driveCount_] = "aspi:" + std::to_string(row.HaId) + ":" +
+                                      std::to_string(row.TargetId) + ":" + std::to_string(row.Lun);
+        }
         SetTarget(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun);
         uint8_t inquiry[scsi::kInquiryLength] = {};
         Inquiry(inquiry);
@@ -314,13 +313,15 @@ int TAtapi::DiscoverDrives() {
         row.Identity[scsi::kInquiryIdentityLength] = 0;
         BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte,
                     scsi::kInquiryRevisionLength);
-        CopyDeviceName(row.Device,
-                       port->DeviceName(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun));
         ++driveCount_;
       }
     }
   }
   return driveCount_;
+}
+
+std::string TAtapi::DeviceName(int row) const {
+  return row >= 0 && row < kDriveTableRows ? deviceNames_[static_cast<size_t>(row)] : std::string();
 }
 
 void TAtapi::SetTarget(uint8_t haId, uint8_t target, uint8_t lun) {

@@ -20,7 +20,6 @@ struct DriveEntry {
   uint8_t Lun = 0;
   char Identity[50] = {};  // INQUIRY bytes 8..31, position 24 always NUL
   char Revision[8] = {};   // INQUIRY bytes 32..35
-  char Device[32] = {};    // device node ("/dev/sr0", "/dev/sg1"); empty when unknown
 };
 
 inline constexpr int kDriveTableRows = 20;
@@ -67,6 +66,9 @@ class TAtapi {
   const DriveEntry& Drive(int row) const;  // any row of the 20; rows >= DriveCount are unused
   // True when discovery or a command was refused access to a drive.
   bool AccessRefused() const { return accessHintShown_; }
+  // The device a row stands for ("/dev/sr0", "emulated:sr1"; "aspi:H:T:L" when the port
+  // names none); empty for a row without a drive.
+  std::string DeviceName(int row) const;
 
   // Current drive.
   TDeviceHandle DriveHandle() const { return driveHandle_; }
@@ -105,6 +107,7 @@ class TAtapi {
   uint8_t ntPlatform_ = 0;
   TDeviceHandle lastOpenedHandle_ = 0;
   std::array<DriveEntry, kDriveTableRows> drives_{};
+  std::array<std::string, kDriveTableRows> deviceNames_{};
   std::unique_ptr<TSrbExecSCSICmd> execRequest_;
   TPassThroughBlock passThrough_{};
   bool accessHintShown_ = false;

@@ -160,7 +160,8 @@ class TAspiPort {
   // previous call, then 0 until the next refusal. Lets the caller tell the user how to get
   // access. Ports without devices to open keep the default.
   virtual int TakeAccessError() { return 0; }
-  // Device node of a target, for messages ("/dev/sg1"); empty when unknown.
+  // The name of the device at an address ("/dev/sg0"), for messages and the per-drive
+  // lock; empty when the port has no name for it.
   virtual std::string DeviceName(uint8_t /*haId*/, uint8_t /*target*/, uint8_t /*lun*/) {
     return {};
   }

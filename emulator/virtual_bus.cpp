@@ -57,8 +57,8 @@ std::string TVirtualBus::SlotName(int slot) {
 }
 
 std::string TVirtualBus::DeviceName(uint8_t haId, uint8_t target, uint8_t lun) {
-  const int drive = DriveAt(haId, target, lun);
-  return drive < 0 ? std::string() : "emulated:sg" + std::to_string(drive);
+  const int k = DriveAt(haId, target, lun);
+  return k >= 0 ? SlotName(k) : std::string();
 }
 
 TDeviceHandle TVirtualBus::Open(int slot, int& error) {

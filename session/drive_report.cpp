@@ -37,7 +37,9 @@ int ItemRow(const TFlashState& state, int item) {
 
 std::string ItemDevice(const TAtapi& atapi, const TFlashState& state, int item) {
   const int row = ItemRow(state, item);
-  return row < 0 ? std::string() : Field(atapi.Drive(row).Device, sizeof(DriveEntry::Device));
+  if (row < 0) return {};
+  const std::string name = atapi.DeviceName(row);
+  return Field(name.c_str(), name.size());
 }
 
 int ItemAtDevice(const TAtapi& atapi, const TFlashState& state, const std::string& path) {
@@ -67,7 +69,8 @@ std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& 
         Trimmed(identity.substr(0, std::min(kVendorLength, identity.size())));
     const std::string product =
         identity.size() > kVendorLength ? Trimmed(identity.substr(kVendorLength)) : "";
-    const std::string device = Field(row.Device, sizeof row.Device);
+    const std::string name = atapi.DeviceName(r);
+    const std::string device = Field(name.c_str(), name.size());
     lines.push_back("  " + (device.empty() ? std::string("(unknown device)") : device) +
                     ": vendor " + vendor + ", product " + product + ", revision " +
                     Trimmed(Field(row.Revision, sizeof row.Revision)));

@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <functional>
@@ -27,6 +29,7 @@
 #include "emulator/profiles.h"
 #include "emulator/virtual_bus.h"
 #include "image/firmware_image.h"
+#include "platform/drive_lock.h"
 #include "platform/restart.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
@@ -121,6 +124,13 @@ struct THarness {
     QStringList items;
     for (int i = 0; i < SelDevice()->count(); ++i) items << SelDevice()->itemText(i);
     return items;
+  }
+  // Clicks "&Start" and waits for the run on the worker thread to end; false when it did
+  // not end within a minute.
+  bool RunFromTheButton() {
+    QSignalSpy finished(form.get(), &TForm1::RunFinished);
+    QTest::mouseClick(Start(), Qt::LeftButton);
+    return finished.count() > 0 || finished.wait(60000);
   }
   bool ControlsEnabled() const {
     return SelDevice()->isEnabled() && Start()->isEnabled() && Exit()->isEnabled();
@@ -371,12 +381,13 @@ class TForm1Test : public QObject {
     QVERIFY(h.ShowAndSettle());
     h.form->AddLog(TForm1::kCloseRefusedLine);
     h.form->AddLog(TSystemRestarter::kVirtualDrivesLine);
+    h.form->AddLog(TForm1::kSignalDeferredLine);
     for (int i = 0; i < 20; ++i) h.form->AddLog("Flashing ..");
     QListWidget* log = h.Log();
     QVERIFY(log->verticalScrollBar()->isVisible());
     const int margin = log->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, log) + 1;
     const QFontMetrics metrics(log->font());
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
       const QString line = log->item(i)->text();
       QVERIFY2(metrics.horizontalAdvance(line) + 2 * margin <= log->viewport()->width(),
                qPrintable(line));
@@ -406,7 +417,10 @@ class TForm1Test : public QObject {
     bool closeResult = true;
     int closeAttempts = 0;
     bool wmCloseResult = true;
+    bool askedOnGuiThread = false;
     h.dialogs.onRebootQuestion = [&] {
+      // The run is on its worker; the question belongs to the GUI thread.
+      askedOnGuiThread = QThread::currentThread() == qApp->thread();
       disabledAtQuestion = h.ControlsDisabled();
       closeResult = h.form->close();
       // The way a window manager's close arrives: a spontaneous close of the native window.
@@ -417,8 +431,9 @@ class TForm1Test : public QObject {
     bool earlyCloseResult = true;
     QTimer::singleShot(0, h.form.get(), [&] { earlyCloseResult = h.form->close(); });
 
-    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.RunFromTheButton());
 
+    QVERIFY(askedOnGuiThread);
     QVERIFY(disabledAtQuestion);
     QCOMPARE(closeAttempts, 1);
     QVERIFY(!closeResult);
@@ -445,10 +460,26 @@ class TForm1Test : public QObject {
     QVERIFY(!h.form->isVisible());
   }
 
+  // A run the drive lock refuses sends nothing; its outcome is its own, not the earlier
+  // verified run's.
+  void refusedRunAfterAVerifiedOneSaysNothingWasWritten() {
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.RunFromTheButton());
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Verified: now 1.08; restart"));
+    TDriveLock other;
+    QCOMPARE(other.Acquire("emulated:sr0"), TDriveLockResult::Taken);
+
+    QVERIFY(h.RunFromTheButton());
+
+    QVERIFY(h.LogLines().contains("Err:emulated:sr0 is being flashed by another program."));
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Failed: drive unchanged"));
+    QVERIFY(h.LogLines().last().contains("unchanged and safe to use"));
+  }
+
   void restartAskedForAfterOk() {
     THarness h(Profiles({"default"}));
     h.dialogs.reboot = true;
-    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.RunFromTheButton());
     QCOMPARE(h.restarter.requests, 1);
     QVERIFY(h.ControlsEnabled());
   }
@@ -467,7 +498,7 @@ class TForm1Test : public QObject {
     THarness h({Profile(qPrintable(profile))});
     bool asked = false;
     h.dialogs.onRebootQuestion = [&] { asked = true; };
-    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.RunFromTheButton());
     QVERIFY(h.ControlsEnabled());
     QVERIFY(!asked);
     QCOMPARE(h.dialogs.Count("Warning"), 0);
