@@ -46,7 +46,7 @@ int Run(int argc, char** argv) {
 
   TRealClock clock;
   TCliAtapiSink sink;
-  TDriveSession session(line.options, clock, sink);
+  TDriveSession session(line.options, clock, sink, {"tavoflash-cli", &EmbeddedImage()});
   if (!session.Ok()) {
     std::fprintf(stderr, "tavoflash-cli: %s\n", session.Error().c_str());
     return kExitUsage;

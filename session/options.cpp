@@ -24,6 +24,19 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
     }
     options.emulate = true;
     options.profiles = std::move(choice->profiles);
+    options.replayFile = std::move(choice->replayFile);
+    return TOptionResult::Taken;
+  }
+  if (arg.rfind("--record=", 0) == 0 && arg.size() > 9) {
+    options.recordFile = arg.substr(9);
+    return TOptionResult::Taken;
+  }
+  if (arg == "--record" || arg == "--record=") {
+    error = "--record needs a file name: --record FILE";
+    return TOptionResult::Bad;
+  }
+  if (arg == "--record-overwrite") {
+    options.recordOverwrite = true;
     return TOptionResult::Taken;
   }
   const std::string prefix = "--transport=";
@@ -46,7 +59,12 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
 
 bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& options,
                       std::vector<std::string>& rest, std::string& error) {
-  for (const std::string& arg : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--record" && i + 1 < args.size()) {
+      options.recordFile = args[++i];
+      continue;
+    }
     switch (ParseStartupOption(arg, options, error)) {
       case TOptionResult::Taken:
         break;
@@ -87,9 +105,15 @@ std::string StartupOptionsHelp() {
          "                \"default\"; the computer is never restarted)\n" +
          names +
          "\n"
+         "  --emulate=replay:FILE\n"
+         "                attach one virtual drive that answers from a recording made\n"
+         "                with --record (on the recording's transport)\n"
          "  --transport=aspi\n"
          "                use the sg driver instead of SG_IO on /dev/srN (also\n"
-         "                TAVOFLASH_TRANSPORT=aspi)\n";
+         "                TAVOFLASH_TRANSPORT=aspi)\n"
+         "  --record FILE write every command sent to the drives and every reply to FILE\n"
+         "                (JSON lines); an existing FILE is kept unless\n"
+         "                --record-overwrite is given\n";
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {

@@ -24,6 +24,13 @@ struct TStartupOptions {
   bool aspi = false;
   // True once the command line named a transport; the environment then has no say.
   bool transportGiven = false;
+  // --emulate=replay:FILE: one virtual drive answering from a session recording (its
+  // transport is the recording's).
+  std::string replayFile;
+  // --record FILE: every command and reply of the session goes to FILE; an existing FILE
+  // is replaced only with --record-overwrite.
+  std::string recordFile;
+  bool recordOverwrite = false;
 };
 
 enum class TOptionResult {
@@ -32,12 +39,14 @@ enum class TOptionResult {
   Bad,      // recognised but malformed; error holds a one-line explanation
 };
 
-// Looks at one command-line argument. Recognises "--emulate", "--emulate=LIST" and
-// "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io" for the default).
+// Looks at one command-line argument. Recognises "--emulate", "--emulate=LIST",
+// "--emulate=replay:FILE", "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io"
+// for the default), "--record=FILE" and "--record-overwrite".
 TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& options,
                                  std::string& error);
 
-// Runs ParseStartupOption over every argument (argv[0] excluded by the caller); the
+// Runs ParseStartupOption over every argument (argv[0] excluded by the caller), taking
+// "--record FILE" as two arguments; the
 // arguments that are not start-up options go to rest, in order. False on the first bad
 // option, with error set.
 bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& options,
