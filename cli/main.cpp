@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_check.h"
 #include "cli/cli_options.h"
 #include "cli/cli_port.h"
 #include "cli/cli_startup.h"
@@ -51,6 +52,8 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "tavoflash-cli: %s\n", session.Error().c_str());
     return kExitUsage;
   }
+
+  if (options.check) return RunCheck(session.Atapi(), EmbeddedImage(), clock);
 
   TCliPort* port = nullptr;
   TSystemRestarter restarter(

@@ -191,11 +191,7 @@ void TFlashEngine::RunFlash() {
   lastRunVerified_ = false;
   [&] {
     if (!FamilyGate()) return;
-    const std::string item = state_.SelectedItemText();
-    if (item.size() >= 8 + kSpecialModelLength &&
-        item.compare(8, kSpecialModelLength, kSpecialModel) == 0) {
-      state_.selectedIsSpecialModel = 1;
-    }
+    if (IsSpecialModelItem(state_.SelectedItemText())) state_.selectedIsSpecialModel = 1;
     if (!CheckModel()) return;
     if (!RefreshPatchRegion()) return;
     if (state_.imageHasDesignMarker && state_.selectedIsSpecialModel && !CheckDesignMarker()) {
@@ -214,6 +210,11 @@ void TFlashEngine::RunFlash() {
 
 // ---------------------------------------------------------------------------------------
 // Identity checks
+
+bool TFlashEngine::IsSpecialModelItem(const std::string& item) {
+  return item.size() >= 8 + kSpecialModelLength &&
+         item.compare(8, kSpecialModelLength, kSpecialModel) == 0;
+}
 
 bool TFlashEngine::CheckFamily() {
   uint8_t reply[100] = {};

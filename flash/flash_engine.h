@@ -50,6 +50,9 @@ class TFlashEngine {
   // True when the last run got as far as "Firmware Verify ok!!".
   bool LastRunVerified() const { return lastRunVerified_; }
 
+  // True when a list item names the model that also gets the design-marker check.
+  static bool IsSpecialModelItem(const std::string& item);
+
   bool FamilyGate();
   bool CheckFamily();
   bool CheckModel();
