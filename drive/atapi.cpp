@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "drive/scsi.h"
+
 namespace tavo {
 
 namespace {
@@ -13,8 +15,6 @@ namespace {
 constexpr uint32_t kAspiWaitMs = 30000;
 constexpr uint8_t kStatusFailed = 4;  // same value as SS_ERR
 constexpr int kPassThroughCountLimit = 4;
-constexpr int kPassThroughSlots = 25;  // the candidate slots examined, in order
-constexpr int kInquiryLength = 50;
 
 const char kAspiMissingText[] = "WNASPI32.DLL not found";
 
@@ -102,9 +102,9 @@ uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, 
   srb.SRB_BufLen = length;
   srb.SRB_BufPointer = data;
   srb.SRB_SenseLen = kAspiSenseLength;
-  srb.SRB_CDBLen = 12;
+  srb.SRB_CDBLen = scsi::kCdbLength;
   srb.SRB_PostProc = event;
-  std::memcpy(srb.CDBByte, cdb, 12);
+  std::memcpy(srb.CDBByte, cdb, scsi::kCdbLength);
 
   port->SendExec(srb);
   const int accessError = port->TakeAccessError();
@@ -127,14 +127,14 @@ uint8_t TAtapi::ExecPassThrough(const uint8_t* cdb, uint8_t* data, uint32_t leng
   passThrough_ = TPassThroughBlock{};
   TScsiPassThroughDirect& sptd = passThrough_.Sptd;
   sptd.Length = kSptdLength;
-  sptd.CdbLength = 12;
+  sptd.CdbLength = scsi::kCdbLength;
   sptd.SenseInfoLength = kPassThroughSenseLength;
   sptd.DataIn = dataIn;
   sptd.DataTransferLength = length;
   sptd.TimeOutValue = kPassThroughTimeoutSec;
   sptd.DataBuffer = data;
   sptd.SenseInfoOffset = kSenseInfoOffset;
-  std::memcpy(sptd.Cdb, cdb, 12);
+  std::memcpy(sptd.Cdb, cdb, scsi::kCdbLength);
 
   const int error = config_.passThroughPort != nullptr
                         ? config_.passThroughPort->Execute(driveHandle_, passThrough_)
@@ -205,18 +205,18 @@ void TAtapi::ShowAccessHint(const std::string& device) {
 }
 
 uint8_t TAtapi::LastSenseKey() const {
-  if (ntPlatform_ == 1) return passThrough_.SenseBuf[2];
-  return execRequest_ ? execRequest_->SenseArea[2] : 0;
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseKeyByte];
+  return execRequest_ ? execRequest_->SenseArea[scsi::kSenseKeyByte] : 0;
 }
 
 uint8_t TAtapi::LastAsc() const {
-  if (ntPlatform_ == 1) return passThrough_.SenseBuf[12];
-  return execRequest_ ? execRequest_->SenseArea[12] : 0;
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseAscByte];
+  return execRequest_ ? execRequest_->SenseArea[scsi::kSenseAscByte] : 0;
 }
 
 uint8_t TAtapi::LastAscq() const {
-  if (ntPlatform_ == 1) return passThrough_.SenseBuf[13];
-  return execRequest_ ? execRequest_->SenseArea[13] : 0;
+  if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseAscqByte];
+  return execRequest_ ? execRequest_->SenseArea[scsi::kSenseAscqByte] : 0;
 }
 
 uint8_t TAtapi::LastTargetStatus() const {
@@ -230,7 +230,7 @@ int TAtapi::DiscoverDrives() {
     TPassThroughPort* port = config_.passThroughPort;
     if (port == nullptr) return driveCount_;
     // Only the first 25 candidate slots are examined, whatever the port offers.
-    const int slots = std::min(port->SlotCount(), kPassThroughSlots);
+    const int slots = std::min(port->SlotCount(), scsi::kDriveSlots);
     for (int slot = 0; slot < slots; ++slot) {
       if (!port->IsOpticalSlot(slot)) continue;
       int error = 0;
@@ -242,12 +242,12 @@ int TAtapi::DiscoverDrives() {
       }
       driveHandle_ = handle;
       // Cleared first: a failed INQUIRY leaves an empty identity that matches no image.
-      uint8_t inquiry[kInquiryLength] = {};
+      uint8_t inquiry[scsi::kInquiryLength] = {};
       Inquiry(inquiry);
       DriveEntry& row = drives_[driveCount_];
       row.Handle = handle;
-      BoundedCopy(row.Identity, inquiry + 8, 24);
-      BoundedCopy(row.Revision, inquiry + 32, 4);
+      BoundedCopy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
+      BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte, scsi::kInquiryRevisionLength);
       // At most four drives are counted; later ones keep overwriting the uncounted row 4.
       if (driveCount_ < kPassThroughCountLimit) ++driveCount_;
     }
@@ -272,17 +272,19 @@ int TAtapi::DiscoverDrives() {
         probe.SRB_Rsvd1 = 0;
         port->SendGetDevType(probe);
         while (probe.SRB_Status == SS_PENDING) PumpMessage();
-        if (probe.SRB_Status != SS_COMP || probe.SRB_DeviceType != 5) continue;
+        if (probe.SRB_Status != SS_COMP || probe.SRB_DeviceType != scsi::kDeviceTypeOptical)
+          continue;
         DriveEntry& row = drives_[driveCount_];
         row.HaId = probe.SRB_HaId;
         row.TargetId = probe.SRB_Target;
         row.Lun = probe.SRB_Lun;
         SetTarget(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun);
-        uint8_t inquiry[kInquiryLength] = {};
+        uint8_t inquiry[scsi::kInquiryLength] = {};
         Inquiry(inquiry);
-        std::memcpy(row.Identity, inquiry + 8, 24);
-        row.Identity[24] = 0;
-        BoundedCopy(row.Revision, inquiry + 32, 4);
+        std::memcpy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
+        row.Identity[scsi::kInquiryIdentityLength] = 0;
+        BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte,
+                    scsi::kInquiryRevisionLength);
         ++driveCount_;
       }
     }
@@ -314,81 +316,6 @@ const DriveEntry& TAtapi::Drive(int row) const {
   static const DriveEntry kEmpty{};
   if (row < 0 || row >= kDriveTableRows) return kEmpty;
   return drives_[static_cast<size_t>(row)];
-}
-
-// Command set. Each wrapper copies its template, stores its arguments big-endian and sends
-// it to the current drive.
-
-uint8_t TAtapi::TestUnitReady() {
-  uint8_t cdb[12] = {0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, nullptr, 0, kDirNone);
-}
-
-uint8_t TAtapi::Inquiry(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x12, 0, 0, 0, 0x32, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 50, kDirIn);
-}
-
-uint8_t TAtapi::StopPlayScan() {
-  uint8_t cdb[12] = {0x4E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, nullptr, 0, kDirNone);
-}
-
-uint8_t TAtapi::ModeSenseCapabilities(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x5A, 0, 0x2A, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 256, kDirIn);
-}
-
-uint8_t TAtapi::StartStopUnit() {
-  uint8_t cdb[12] = {0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, nullptr, 0, kDirNone);
-}
-
-uint8_t TAtapi::FlashWrite(uint8_t* data, uint8_t mode, uint8_t selector, uint16_t length,
-                           uint16_t value) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA0, 0, 0, 0, 0, 0, 0};
-  cdb[6] = mode;
-  cdb[7] = selector;
-  cdb[8] = static_cast<uint8_t>(length >> 8);
-  cdb[9] = static_cast<uint8_t>(length & 0xFF);
-  cdb[10] = static_cast<uint8_t>(value >> 8);
-  cdb[11] = static_cast<uint8_t>(value & 0xFF);
-  return ExecCommand(cdb, data, length, kDirOut);
-}
-
-uint8_t TAtapi::FlashStatus(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xC0, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 10, kDirIn);
-}
-
-uint8_t TAtapi::ReadMemory(uint8_t* buffer, uint8_t bank, uint16_t offset) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0x11, 0, 0, 0, 0, 0, 0};
-  cdb[6] = static_cast<uint8_t>(offset >> 8);
-  cdb[7] = static_cast<uint8_t>(offset & 0xFF);
-  cdb[9] = bank;
-  return ExecCommand(cdb, buffer, 256, kDirIn);
-}
-
-uint8_t TAtapi::ReadPatchInfo(uint8_t* buffer) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA3, 0, 0, 0, 0, 0, 0};
-  return ExecCommand(cdb, buffer, 65536, kDirIn);
-}
-
-uint8_t TAtapi::WritePatch(uint8_t* data, uint8_t bank, uint32_t offset, uint8_t length) {
-  uint8_t cdb[12] = {0x5A, 0, 0x38, 0x41, 0x53, 0xA2, 0, 0, 0, 0, 0, 0};
-  const uint16_t low = static_cast<uint16_t>(offset & 0xFFFF);
-  cdb[7] = bank;
-  cdb[8] = static_cast<uint8_t>(low >> 8);
-  cdb[9] = static_cast<uint8_t>(low & 0xFF);
-  cdb[11] = length;
-  return ExecCommand(cdb, data, length, kDirOut);
-}
-
-uint8_t TAtapi::ReadFirmware(uint8_t* buffer, uint16_t length) {
-  uint8_t cdb[12] = {0x5A, 0, 0x33, 0x41, 0x53, 0x10, 0, 0, 0, 0, 0, 0};
-  cdb[8] = static_cast<uint8_t>(length >> 8);
-  cdb[9] = static_cast<uint8_t>(length & 0xFF);
-  return ExecCommand(cdb, buffer, length, kDirIn);
 }
 
 // The program-wide object and the unit's initialisation counter.

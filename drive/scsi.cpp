@@ -14,6 +14,7 @@ std::string Hex2(uint8_t v) {
 }  // namespace
 
 std::string SenseKeyName(uint8_t key) {
+  key &= 0x0F;  // the upper bits of the sense byte are flags, not part of the key
   switch (key) {
     case kNoSense:
       return "NO SENSE";
@@ -60,6 +61,7 @@ std::string AdditionalSenseName(uint8_t asc, uint8_t ascq) {
       {0x04, 0x01, "LOGICAL UNIT IS IN PROCESS OF BECOMING READY"},
       {0x04, 0x07, "LOGICAL UNIT NOT READY, OPERATION IN PROGRESS"},
       {0x04, -1, "LOGICAL UNIT NOT READY"},
+      {0x11, 0x00, "UNRECOVERED READ ERROR"},
       {0x1A, 0x00, "PARAMETER LIST LENGTH ERROR"},
       {0x20, 0x00, "INVALID COMMAND OPERATION CODE"},
       {0x21, 0x00, "LOGICAL BLOCK ADDRESS OUT OF RANGE"},

@@ -6,10 +6,6 @@
 namespace tavo {
 namespace {
 
-constexpr TSenseCode kInvalidFieldInCdb{0x05, 0x24, 0x00};
-constexpr TSenseCode kParameterListLength{0x05, 0x1A, 0x00};
-constexpr TSenseCode kPowerOnReset{0x06, 0x29, 0x00};
-
 TDriveProfile Default() {
   TDriveProfile p;
   p.name = "default";
@@ -32,23 +28,23 @@ const std::vector<std::pair<std::string, TMaker>>& Makers() {
       {"commit-illegal",
        [] {
          TDriveProfile p = Default();
-         p.commitMode4 = {false, kInvalidFieldInCdb};
-         p.commitMode5F0 = {false, kInvalidFieldInCdb};
+         p.commitMode4 = {false, scsi::kSenseInvalidFieldInCdb};
+         p.commitMode5F0 = {false, scsi::kSenseInvalidFieldInCdb};
          return p;
        }},
       {"commit-paramlen",
        [] {
          TDriveProfile p = Default();
-         p.commitMode4 = {false, kInvalidFieldInCdb};
-         p.commitMode5E0 = {false, kParameterListLength};
+         p.commitMode4 = {false, scsi::kSenseInvalidFieldInCdb};
+         p.commitMode5E0 = {false, scsi::kSenseParameterListLength};
          return p;
        }},
       {"commit-unit-attention",
        [] {
          TDriveProfile p = Default();
-         p.commitMode4 = {false, kPowerOnReset};
-         p.commitMode5E0 = {false, kPowerOnReset};
-         p.commitMode5F0 = {false, kPowerOnReset};
+         p.commitMode4 = {false, scsi::kSensePowerOnReset};
+         p.commitMode5E0 = {false, scsi::kSensePowerOnReset};
+         p.commitMode5F0 = {false, scsi::kSensePowerOnReset};
          return p;
        }},
       {"never-ready",

@@ -9,19 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "drive/scsi.h"
+
 namespace tavo {
 
-// Sense key, additional sense code and qualifier of a CHECK CONDITION.
-struct TSenseCode {
-  uint8_t key = 0;
-  uint8_t asc = 0;
-  uint8_t ascq = 0;
-};
+using scsi::TSenseCode;
 
 // How the drive answers one of the three commit forms.
 struct TCommitRule {
   bool accept = true;
-  TSenseCode refusal{0x05, 0x24, 0x00};  // sent when accept is false
+  TSenseCode refusal = scsi::kSenseInvalidFieldInCdb;  // sent when accept is false
 };
 
 // What TEST UNIT READY says once programming has ended.
@@ -66,7 +63,7 @@ struct TDriveProfile {
   // The drive does not take images of this kind: every bank download is refused and the
   // flash status reports that nothing was attempted.
   bool refuseDownload = false;
-  TSenseCode downloadRefusal{0x05, 0x26, 0x00};
+  TSenseCode downloadRefusal = scsi::kSenseInvalidFieldInParameterList;
 
   // Programming goes wrong by one byte (the first byte of the lowest programmed bank).
   bool corruptProgramming = false;

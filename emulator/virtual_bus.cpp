@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "drive/scsi.h"
+
 namespace tavo {
 namespace {
 
-constexpr int kCandidateSlots = 25;
 constexpr int kTargetsPerAdapter = 8;
-constexpr uint8_t kDeviceTypeOptical = 5;
 constexpr uint8_t SS_NO_ADAPTERS = 0xE8;
 constexpr uint8_t SS_ABORT_FAIL = 0xE3;
 
@@ -45,7 +45,7 @@ TVirtualDrive& TVirtualBus::AddDrive(const TDriveProfile& profile) {
 // ---- pass-through ------------------------------------------------------------------
 
 int TVirtualBus::SlotCount() {
-  return std::max(kCandidateSlots, DriveCount());
+  return std::max(scsi::kDriveSlots, DriveCount());
 }
 
 bool TVirtualBus::IsOpticalSlot(int slot) {
@@ -142,7 +142,7 @@ uint32_t TVirtualBus::SendGetDevType(TSrbGDEVBlock& srb) {
   } else if (DriveAt(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun) < 0) {
     srb.SRB_Status = SS_NO_DEVICE;
   } else {
-    srb.SRB_DeviceType = kDeviceTypeOptical;
+    srb.SRB_DeviceType = scsi::kDeviceTypeOptical;
     srb.SRB_Status = SS_COMP;
   }
   return srb.SRB_Status;

@@ -11,17 +11,15 @@
 #include <vector>
 
 #include "drive/clock.h"
+#include "drive/scsi.h"
 #include "emulator/profiles.h"
 
 namespace tavo {
 
-inline constexpr uint32_t kFlashBankSize = 65536;
-inline constexpr unsigned kFlashBanks = 8;
-
 // Outcome of one command as a drive (and the transport under it) produces it.
 struct TCommandResult {
-  uint8_t status = 0;               // SCSI status: 0 GOOD, 2 CHECK CONDITION
-  std::array<uint8_t, 18> sense{};  // fixed-format sense data when senseLength > 0
+  uint8_t status = 0;                                    // SCSI status: 0 GOOD, 2 CHECK CONDITION
+  std::array<uint8_t, scsi::kFixedSenseLength> sense{};  // fixed format, when senseLength > 0
   uint8_t senseLength = 0;
   uint32_t transferred = 0;     // bytes actually moved
   int systemError = 0;          // injected: the system refuses the request with this errno
@@ -88,7 +86,7 @@ struct TFault {
 
 // One command as the drive received it, for tests and diagnostics.
 struct TCommandRecord {
-  std::array<uint8_t, 12> cdb{};
+  scsi::TCdb cdb{};
   TCommandKind kind = TCommandKind::Unknown;
   uint32_t length = 0;
   TDataDirection direction = TDataDirection::None;

@@ -9,11 +9,14 @@
 #include <span>
 #include <string>
 
+#include "drive/scsi.h"
+
 namespace tavo {
 
 inline constexpr size_t kImageHeaderSize = 64;
-inline constexpr size_t kBankSize = 65536;
-inline constexpr unsigned kMaxBanks = 8;
+// An image's bank is one bank of the drive's flash, and it holds as many.
+inline constexpr size_t kBankSize = scsi::kBankSize;
+inline constexpr unsigned kMaxBanks = scsi::kMaxBanks;
 
 // Header values the main window keeps, with their container widths.
 struct TImageHeader {

@@ -14,13 +14,16 @@
 
 #include "drive/clock.h"
 #include "drive/ports.h"
+#include "drive/scsi.h"
 
 namespace tavo::test {
 
 inline std::vector<uint8_t> InquiryData(const std::string& identity, const std::string& rev) {
-  std::vector<uint8_t> data(50, 0);
-  std::memcpy(data.data() + 8, identity.data(), std::min<size_t>(identity.size(), 24));
-  std::memcpy(data.data() + 32, rev.data(), std::min<size_t>(rev.size(), 4));
+  std::vector<uint8_t> data(scsi::kInquiryLength, 0);
+  std::memcpy(data.data() + scsi::kInquiryVendorByte, identity.data(),
+              std::min(identity.size(), scsi::kInquiryIdentityLength));
+  std::memcpy(data.data() + scsi::kInquiryRevisionByte, rev.data(),
+              std::min(rev.size(), scsi::kInquiryRevisionLength));
   return data;
 }
 
@@ -80,7 +83,7 @@ class TFakePassThroughPort final : public TPassThroughPort {
   }
   void Close(TDeviceHandle handle) override { closed.push_back(handle); }
 
-  int slotCount = 25;
+  int slotCount = scsi::kDriveSlots;
   std::map<int, TSlot> slots;
   std::deque<TPtReply> replies;
   std::vector<int> examined;

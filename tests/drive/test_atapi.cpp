@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "drive/atapi.h"
+#include "drive/scsi.h"
 #include "tests/drive/fake_ports.h"
 
 namespace tavo {
@@ -66,11 +67,12 @@ class AspiTest : public ::testing::Test {
   std::unique_ptr<TAtapi> atapi;
 };
 
-// Command set
+// Command set. The CDBs and lengths below are written out byte by byte on purpose: they pin
+// the wire format, so a wrong value in drive/scsi.h shows up here.
 
 TEST_F(PassThroughTest, FixedCommandsSendTheirTemplatesLengthsAndDirections) {
   TAtapi& a = Make();
-  std::vector<uint8_t> buf(65536);
+  std::vector<uint8_t> buf(scsi::kPatchInfoLength);
   struct Case {
     uint8_t (*send)(TAtapi&, uint8_t*);
     Cdb cdb;
@@ -119,7 +121,7 @@ TEST_F(PassThroughTest, FixedCommandsSendTheirTemplatesLengthsAndDirections) {
 
 TEST_F(PassThroughTest, ArgumentCommandsPlaceEveryByteBigEndian) {
   TAtapi& a = Make();
-  std::vector<uint8_t> buf(65536);
+  std::vector<uint8_t> buf(scsi::kPatchInfoLength);
 
   a.FlashWrite(buf.data(), 5, 3, 0xFFFE, 0);
   EXPECT_EQ(CdbOf(Last().Cdb), (Cdb{0x5A, 0, 0x38, 0x41, 0x53, 0xA0, 5, 3, 0xFF, 0xFE, 0, 0}));
@@ -193,7 +195,7 @@ TEST_F(PassThroughTest, BlockIsClearedAndFilledForEveryCommand) {
 
 TEST_F(PassThroughTest, DirectionCodesMapToDataIn) {
   TAtapi& a = Make();
-  const uint8_t cdb[12] = {0x5A};
+  const uint8_t cdb[12] = {scsi::kOpModeSense10};
   uint8_t buf[8];
   const std::vector<std::pair<uint8_t, uint8_t>> map = {{0, kDataUnspecified},
                                                         {8, kDataIn},
@@ -249,8 +251,8 @@ TEST_F(PassThroughTest, RefusedAccessAddsTheAccessHintOnce) {
 
 TEST_F(PassThroughTest, SenseAfterCheckConditionIsClearedByTheNextCommand) {
   TAtapi& a = Make();
-  std::vector<uint8_t> sense(24, 0);
-  sense[2] = 0x85;  // whole byte, upper bits included
+  std::vector<uint8_t> sense(24, 0);  // fixed-format positions, pinned on purpose
+  sense[2] = 0x85;                    // whole byte, upper bits included
   sense[12] = 0x24;
   sense[13] = 0x01;
   port.replies = {{0, 2, sense}};
@@ -279,6 +281,7 @@ TEST_F(AspiTest, RequestBlockIsFilledFromTheCurrentDevice) {
   EXPECT_EQ(srb.SRB_SenseLen, 14);
   EXPECT_EQ(srb.SRB_CDBLen, 12);
   EXPECT_NE(srb.SRB_PostProc, kNoEvent);
+  // The wire bytes, pinned on purpose.
   EXPECT_EQ(CdbOf(srb.CDBByte), (Cdb{0x5A, 0, 0x38, 0x41, 0x53, 0x11, 0xE0, 0, 0, 1, 0, 0}));
 }
 
@@ -329,7 +332,7 @@ TEST_F(AspiTest, FailedEventCreationGivesStatusFourWithoutSending) {
 
 TEST_F(AspiTest, SenseAreaIsKeptAcrossALaterSuccess) {
   TAtapi& a = Make();
-  std::vector<uint8_t> sense(14, 0);
+  std::vector<uint8_t> sense(14, 0);  // fixed-format positions, pinned on purpose
   sense[2] = 0x05;
   sense[12] = 0x24;
   sense[13] = 0x02;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "drive/linux/linux_ports.h"
+#include "drive/scsi.h"
 
 namespace tavo {
 namespace {
@@ -52,7 +53,7 @@ TEST(SgHeader, BuiltFromThePassThroughBlock) {
   block.Sptd.DataTransferLength = sizeof data;
   block.Sptd.TimeOutValue = 20;
   block.Sptd.DataBuffer = data;
-  block.Sptd.Cdb[0] = 0x5A;
+  block.Sptd.Cdb[0] = scsi::kOpModeSense10;
   sg_io_hdr h = BuildSgIoHeader(block);
   EXPECT_EQ(h.interface_id, 'S');
   EXPECT_EQ(h.dxfer_direction, SG_DXFER_FROM_DEV);
@@ -128,7 +129,7 @@ TEST_F(FakeTree, SysfsIntegers) {
 
 TEST_F(FakeTree, PassThroughSlotsNeedABlockDeviceOfTypeFive) {
   TLinuxPassThroughPort port(Dev(), Sys());
-  EXPECT_EQ(port.SlotCount(), 25);
+  EXPECT_EQ(port.SlotCount(), 25);  // sr0 .. sr24, pinned on purpose
   EXPECT_EQ(port.SlotName(3), Dev() + "/sr3");
   Write(root / "sys/class/block/sr0/device/type", "5\n");
   Write(root / "dev/sr0", "");  // a regular file is not a drive

@@ -11,13 +11,13 @@ using namespace test;
 
 std::vector<uint8_t> Inquiry(TDriveHarness& h) {
   std::vector<uint8_t> data(50);
-  EXPECT_EQ(h.In({0x12, 0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0}, data).status, 0);
+  EXPECT_EQ(h.In(InquiryCdb(50), data).status, 0);
   return data;
 }
 
 std::vector<uint8_t> Caps(TDriveHarness& h) {
   std::vector<uint8_t> data(256);
-  EXPECT_EQ(h.In({0x5A, 0, 0x2A, 0, 0, 0, 0, 1, 0, 0, 0, 0}, data).status, 0);
+  EXPECT_EQ(h.In(CapabilitiesCdb(), data).status, 0);
   return data;
 }
 
@@ -45,11 +45,11 @@ std::vector<TSenseCode> CommitAsTheProcedureDoes(TDriveHarness& h) {
   TCommandResult r = h.DownloadAndCommit(banks, 0x1234);
   if (r.status == 0) return refused;
   refused.push_back(SenseOf(r));
-  if (SenseOf(r).key != 5) return refused;
+  if (SenseOf(r).key != scsi::kIllegalRequest) return refused;
   r = h.Run(FlashWriteCdb(5, 0xE8, 0, 0x1234));
   if (r.status == 0) return refused;
   refused.push_back(SenseOf(r));
-  if (!(SenseOf(r) == TSenseCode{5, 0x1A, 0})) return refused;
+  if (SenseOf(r) != scsi::kSenseParameterListLength) return refused;
   r = h.Run(FlashWriteCdb(5, 0xF8, 0, 0x1234));
   if (r.status != 0) refused.push_back(SenseOf(r));
   return refused;
@@ -73,8 +73,8 @@ TEST(Profiles, DefaultMatchesTheImageAndSelectsFullBankMode) {
   EXPECT_EQ(inq[39], '0');
   EXPECT_TRUE(FullBank(Caps(h)));
   EXPECT_TRUE(HasMarker(Firmware(h)));
-  std::vector<uint8_t> info(65536);
-  ASSERT_EQ(h.In(Vendor(0xA3), info).status, 0);
+  std::vector<uint8_t> info(scsi::kPatchInfoLength);
+  ASSERT_EQ(h.In(Vendor(scsi::kSubReadPatchInfo), info).status, 0);
   EXPECT_EQ(info[0], 0x55);
   EXPECT_EQ(info[1], 0xDD);
   EXPECT_LT(info[4], 8);
@@ -109,9 +109,9 @@ TEST(Profiles, CommitFormsEachProfileAccepts) {
   };
   const TCase cases[] = {
       {"default", {}, true},
-      {"commit-illegal", {{5, 0x24, 0}}, true},
-      {"commit-paramlen", {{5, 0x24, 0}, {5, 0x1A, 0}}, true},
-      {"commit-unit-attention", {{6, 0x29, 0}}, false},
+      {"commit-illegal", {scsi::kSenseInvalidFieldInCdb}, true},
+      {"commit-paramlen", {scsi::kSenseInvalidFieldInCdb, scsi::kSenseParameterListLength}, true},
+      {"commit-unit-attention", {scsi::kSensePowerOnReset}, false},
   };
   for (const TCase& c : cases) {
     TDriveHarness h(c.name);
@@ -127,8 +127,8 @@ TEST(Profiles, WhatTheDriveSaysAfterProgramming) {
     h.clock.Advance(1000 * 1000);
     const TCommandResult r = h.Run(TurCdb());
     EXPECT_EQ(r.status, 2) << name;
-    const TSenseCode expected =
-        std::string(name) == "never-ready" ? TSenseCode{2, 0x04, 0x07} : TSenseCode{2, 0x3A, 0};
+    const TSenseCode expected = std::string(name) == "never-ready" ? scsi::kSenseOperationInProgress
+                                                                   : scsi::kSenseMediumNotPresent;
     EXPECT_EQ(SenseOf(r), expected) << name;
   }
 }

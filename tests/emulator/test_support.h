@@ -1,4 +1,5 @@
-// Helpers shared by the virtual-drive tests: CDB builders and a drive harness.
+// Helpers shared by the virtual-drive tests: CDB builders (from the program's SCSI
+// vocabulary) and a drive harness.
 #pragma once
 
 #include <algorithm>
@@ -9,49 +10,59 @@
 #include <vector>
 
 #include "drive/clock.h"
+#include "drive/scsi.h"
 #include "emulator/profiles.h"
 #include "emulator/virtual_drive.h"
 
 namespace tavo::test {
 
-using TCdb = std::array<uint8_t, 12>;
+using scsi::TCdb;
 
-inline TCdb Vendor(uint8_t sub, uint8_t sig = 0x38) {
-  return {0x5A, 0x00, sig, 0x41, 0x53, sub, 0, 0, 0, 0, 0, 0};
+inline TCdb Vendor(uint8_t sub, uint8_t sig = scsi::kVendorSignature) {
+  return scsi::VendorCdb(sub, sig);
 }
 inline TCdb FlashWriteCdb(uint8_t mode, uint8_t selector, uint16_t length, uint16_t value) {
-  TCdb c = Vendor(0xA0);
-  c[6] = mode;
-  c[7] = selector;
-  c[8] = static_cast<uint8_t>(length >> 8);
-  c[9] = static_cast<uint8_t>(length);
-  c[10] = static_cast<uint8_t>(value >> 8);
-  c[11] = static_cast<uint8_t>(value);
+  TCdb c = Vendor(scsi::kSubFlashWrite);
+  c[scsi::kFlashWriteModeByte] = mode;
+  c[scsi::kFlashWriteSelectorByte] = selector;
+  scsi::PutBe16(&c[scsi::kFlashWriteLengthByte], length);
+  scsi::PutBe16(&c[scsi::kFlashWriteValueByte], value);
   return c;
 }
 inline TCdb ReadMemoryCdb(uint8_t bank, uint16_t offset) {
-  TCdb c = Vendor(0x11);
-  c[6] = static_cast<uint8_t>(offset >> 8);
-  c[7] = static_cast<uint8_t>(offset);
-  c[9] = bank;
+  TCdb c = Vendor(scsi::kSubReadMemory);
+  scsi::PutBe16(&c[scsi::kReadMemoryOffsetByte], offset);
+  c[scsi::kReadMemoryBankByte] = bank;
   return c;
 }
 inline TCdb WritePatchCdb(uint8_t bank, uint16_t offset, uint8_t length) {
-  TCdb c = Vendor(0xA2);
-  c[7] = bank;
-  c[8] = static_cast<uint8_t>(offset >> 8);
-  c[9] = static_cast<uint8_t>(offset);
-  c[11] = length;
+  TCdb c = Vendor(scsi::kSubWritePatch);
+  c[scsi::kWritePatchBankByte] = bank;
+  scsi::PutBe16(&c[scsi::kWritePatchOffsetByte], offset);
+  c[scsi::kWritePatchLengthByte] = length;
   return c;
 }
 inline TCdb ReadFirmwareCdb(uint16_t length) {
-  TCdb c = Vendor(0x10, 0x33);
-  c[8] = static_cast<uint8_t>(length >> 8);
-  c[9] = static_cast<uint8_t>(length);
+  TCdb c = Vendor(scsi::kSubReadFirmware, scsi::kVendorSignatureAlt);
+  scsi::PutBe16(&c[scsi::kReadFirmwareLengthByte], length);
+  return c;
+}
+inline TCdb InquiryCdb(uint16_t allocation) {
+  TCdb c{scsi::kOpInquiry};
+  scsi::PutBe16(&c[scsi::kInquiryAllocationByte], allocation);
+  return c;
+}
+inline TCdb RequestSenseCdb(uint8_t allocation) {
+  return {scsi::kOpRequestSense, 0, 0, 0, allocation};
+}
+inline TCdb CapabilitiesCdb() {
+  TCdb c{scsi::kOpModeSense10};
+  c[scsi::kModeSensePageByte] = scsi::kCapabilitiesPage;
+  scsi::PutBe16(&c[scsi::kModeSenseAllocationByte], scsi::kCapabilitiesLength);
   return c;
 }
 inline TCdb TurCdb() {
-  return {};
+  return {scsi::kOpTestUnitReady};
 }
 
 // Bank lengths of the image the program carries.
@@ -97,12 +108,13 @@ struct TDriveHarness {
   // Downloads the given banks (normal mode) and commits them with mode 4.
   TCommandResult DownloadAndCommit(std::vector<std::vector<uint8_t>>& banks, uint16_t sum) {
     for (size_t b = 0; b < banks.size(); ++b) {
-      const TCommandResult r =
-          Out(FlashWriteCdb(5, static_cast<uint8_t>(b), static_cast<uint16_t>(banks[b].size()), 0),
-              banks[b]);
-      if (r.status != 0) return r;
+      const TCommandResult r = Out(FlashWriteCdb(scsi::kFlashModeDownload, static_cast<uint8_t>(b),
+                                                 static_cast<uint16_t>(banks[b].size()), 0),
+                                   banks[b]);
+      if (r.status != scsi::kStatusGood) return r;
     }
-    return Run(FlashWriteCdb(4, static_cast<uint8_t>(0xE0 + banks.size()), 0, sum));
+    return Run(FlashWriteCdb(scsi::kFlashModeCommit,
+                             static_cast<uint8_t>(scsi::kSelectorCommitE0 + banks.size()), 0, sum));
   }
 
   TVirtualClock clock;
@@ -110,16 +122,15 @@ struct TDriveHarness {
 };
 
 inline TSenseCode SenseOf(const TCommandResult& r) {
-  return {r.sense[2], r.sense[12], r.sense[13]};
+  return {r.sense[scsi::kSenseKeyByte], r.sense[scsi::kSenseAscByte],
+          r.sense[scsi::kSenseAscqByte]};
 }
 
 }  // namespace tavo::test
 
-namespace tavo {
-inline bool operator==(const TSenseCode& a, const TSenseCode& b) {
-  return a.key == b.key && a.asc == b.asc && a.ascq == b.ascq;
+namespace tavo::scsi {
+// Failed expectations name the sense ("ILLEGAL REQUEST: INVALID FIELD IN CDB (5/24h/00h)").
+inline void PrintTo(const TSenseCode& s, std::ostream* os) {
+  *os << DescribeSense(s);
 }
-inline std::ostream& operator<<(std::ostream& os, const TSenseCode& s) {
-  return os << std::hex << int(s.key) << "/" << int(s.asc) << "/" << int(s.ascq) << std::dec;
-}
-}  // namespace tavo
+}  // namespace tavo::scsi

@@ -50,17 +50,19 @@ TEST_P(BothTransports, FlashThroughTAtapiLeavesTheSentBytesAndComesBackReady) {
   std::vector<std::vector<uint8_t>> banks;
   for (unsigned b = 0; b < 8; ++b) {
     banks.push_back(BankPattern(b, kImageBankLengths[b]));
-    ASSERT_EQ(
-        h.atapi->FlashWrite(banks[b].data(), 5, static_cast<uint8_t>(b), kImageBankLengths[b], 0),
-        1);
+    ASSERT_EQ(h.atapi->FlashWrite(banks[b].data(), scsi::kFlashModeDownload,
+                                  static_cast<uint8_t>(b), kImageBankLengths[b], 0),
+              1);
   }
-  ASSERT_EQ(h.atapi->FlashWrite(nullptr, 4, 0xE8, 0, 0xA8B4), 1);
+  ASSERT_EQ(
+      h.atapi->FlashWrite(nullptr, scsi::kFlashModeCommit, scsi::kSelectorCommitE0 + 8, 0, 0xA8B4),
+      1);
 
   // Polled once a second, as the flash procedure does: not ready, then ready.
   int polls = 0;
   while (h.atapi->TestUnitReady() != 1) {
-    EXPECT_EQ(h.atapi->LastSenseKey(), 2);
-    EXPECT_EQ(h.atapi->LastAsc(), 0x04);
+    EXPECT_EQ(h.atapi->LastSenseKey(), scsi::kNotReady);
+    EXPECT_EQ(h.atapi->LastAsc(), scsi::kAscLogicalUnitNotReady);
     h.clock.Sleep(1000);
     ASSERT_LT(++polls, 120);
   }
@@ -87,13 +89,13 @@ TEST_P(BothTransports, SenseOfAFailedCommandSurvivesOnlyOnAspi) {
   uint8_t piece[256] = {};
   EXPECT_EQ(h.atapi->ReadMemory(piece, 9, 0), passThrough ? 2 : SS_ERR);
   EXPECT_EQ(h.atapi->LastTargetStatus(), 2);
-  EXPECT_EQ(h.atapi->LastSenseKey(), 5);
-  EXPECT_EQ(h.atapi->LastAsc(), 0x24);
+  EXPECT_EQ(h.atapi->LastSenseKey(), scsi::kIllegalRequest);
+  EXPECT_EQ(h.atapi->LastAsc(), scsi::kAscInvalidFieldInCdb);
 
   ASSERT_EQ(h.atapi->TestUnitReady(), 1);
   EXPECT_EQ(h.atapi->LastTargetStatus(), 0);
-  EXPECT_EQ(h.atapi->LastSenseKey(), passThrough ? 0 : 5);
-  EXPECT_EQ(h.atapi->LastAsc(), passThrough ? 0 : 0x24);
+  EXPECT_EQ(h.atapi->LastSenseKey(), passThrough ? scsi::kNoSense : scsi::kIllegalRequest);
+  EXPECT_EQ(h.atapi->LastAsc(), passThrough ? 0 : scsi::kAscInvalidFieldInCdb);
 }
 
 TEST_P(BothTransports, LatencyIsVirtualTimeAndTheCommandStillCompletes) {
@@ -103,7 +105,7 @@ TEST_P(BothTransports, LatencyIsVirtualTimeAndTheCommandStillCompletes) {
   uint8_t inquiry[50] = {};
   EXPECT_EQ(h.atapi->Inquiry(inquiry), 1);
   EXPECT_EQ(h.clock.NowMs() - start, 7000u);
-  EXPECT_EQ(inquiry[0], 0x05);
+  EXPECT_EQ(inquiry[0], scsi::kDeviceTypeOptical);
   EXPECT_EQ(inquiry[38], 'W');
 }
 

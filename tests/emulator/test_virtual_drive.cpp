@@ -12,11 +12,11 @@ namespace {
 
 using namespace test;
 
-constexpr TSenseCode kInvalidOpcode{5, 0x20, 0};
-constexpr TSenseCode kInvalidField{5, 0x24, 0};
-constexpr TSenseCode kOutOfRange{5, 0x21, 0};
-constexpr TSenseCode kParamLength{5, 0x1A, 0};
-constexpr TSenseCode kInProgress{2, 0x04, 0x07};
+constexpr TSenseCode kInvalidOpcode = scsi::kSenseInvalidOpcode;
+constexpr TSenseCode kInvalidField = scsi::kSenseInvalidFieldInCdb;
+constexpr TSenseCode kOutOfRange = scsi::kSenseAddressOutOfRange;
+constexpr TSenseCode kParamLength = scsi::kSenseParameterListLength;
+constexpr TSenseCode kInProgress = scsi::kSenseOperationInProgress;
 
 std::vector<std::vector<uint8_t>> ImageLikeBanks() {
   std::vector<std::vector<uint8_t>> banks;
@@ -39,12 +39,12 @@ TEST(VirtualDrive, CommitProgramsExactlyTheSentBytesAndNothingElse) {
   std::vector<uint8_t> piece(256);
   for (unsigned b = 0; b < 8; ++b) {
     const uint32_t len = kImageBankLengths[b];
-    for (uint32_t off = 0; off + 256 <= kFlashBankSize; off += 256) {
+    for (uint32_t off = 0; off + 256 <= scsi::kBankSize; off += 256) {
       ASSERT_EQ(
           h.In(ReadMemoryCdb(static_cast<uint8_t>(b), static_cast<uint16_t>(off)), piece).status,
           0);
       for (uint32_t i = 0; i < 256; ++i) {
-        const size_t at = b * kFlashBankSize + off + i;
+        const size_t at = b * scsi::kBankSize + off + i;
         const uint8_t expected = off + i < len ? banks[b][off + i] : before[at];
         ASSERT_EQ(piece[i], expected) << "bank " << b << " offset " << off + i;
       }
@@ -69,11 +69,11 @@ TEST(VirtualDrive, DownloadsAreHeldUntilTheCommitAndACommitNeedsEveryBank) {
   // Four banks announced, three held: a sequence error, and nothing is programmed.
   const TCommandResult r = h.Run(FlashWriteCdb(4, 0xE4, 0, 0x1234));
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(SenseOf(r), (TSenseCode{5, 0x2C, 0}));
+  EXPECT_EQ(SenseOf(r), scsi::kSenseSequenceError);
   EXPECT_EQ(h.drive.Flash(), before);
   // Flash status tells a refused commit (nonzero) and which banks are still held.
   std::vector<uint8_t> status(10);
-  ASSERT_EQ(h.In(Vendor(0xC0), status).status, 0);
+  ASSERT_EQ(h.In(Vendor(scsi::kSubFlashStatus), status).status, 0);
   EXPECT_NE(status[0], 0);
   EXPECT_EQ(status[1], 0x07);
 }
@@ -92,20 +92,20 @@ TEST(VirtualDrive, NotReadyWhileProgrammingThenReadyOnTheClock) {
   std::vector<uint8_t> piece(256);
   EXPECT_EQ(SenseOf(h.In(ReadMemoryCdb(0, 0), piece)), kInProgress);
   std::vector<uint8_t> inquiry(50);
-  EXPECT_EQ(h.In({0x12, 0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0}, inquiry).status, 0);
+  EXPECT_EQ(h.In(InquiryCdb(50), inquiry).status, 0);
 
   // REQUEST SENSE reports the standing condition as data.
   std::vector<uint8_t> sense(18);
-  ASSERT_EQ(h.In({0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0}, sense).status, 0);
-  EXPECT_EQ(sense[2], 2);
-  EXPECT_EQ(sense[12], 0x04);
+  ASSERT_EQ(h.In(RequestSenseCdb(18), sense).status, 0);
+  EXPECT_EQ(sense[scsi::kSenseKeyByte], scsi::kNotReady);
+  EXPECT_EQ(sense[scsi::kSenseAscByte], scsi::kAscLogicalUnitNotReady);
 
   h.clock.Advance(t - 1);
   EXPECT_EQ(SenseOf(h.Run(TurCdb())), kInProgress);
   h.clock.Advance(1);
   EXPECT_EQ(h.Run(TurCdb()).status, 0);
-  ASSERT_EQ(h.In({0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0}, sense).status, 0);
-  EXPECT_EQ(sense[2], 0);
+  ASSERT_EQ(h.In(RequestSenseCdb(18), sense).status, 0);
+  EXPECT_EQ(sense[scsi::kSenseKeyByte], scsi::kNoSense);
 }
 
 TEST(VirtualDrive, MarkerThatDoesNotFitBankZeroIsLeftOut) {
@@ -121,13 +121,14 @@ TEST(VirtualDrive, MarkerThatDoesNotFitBankZeroIsLeftOut) {
 TEST(VirtualDrive, UnknownOperationsAreInvalidOpcodes) {
   TDriveHarness h;
   std::vector<uint8_t> buf(512);
-  const TCdb read10 = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};
+  const TCdb read10 = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};  // an opcode the drive lacks
   EXPECT_EQ(SenseOf(h.In(read10, buf)), kInvalidOpcode);
-  EXPECT_EQ(SenseOf(h.In(Vendor(0x55), buf)), kInvalidOpcode);
-  EXPECT_EQ(SenseOf(h.In(Vendor(0x11, 0x33), buf)), kInvalidOpcode);  // wrong signature
+  EXPECT_EQ(SenseOf(h.In(Vendor(0x55), buf)), kInvalidOpcode);  // an unused sub-operation
+  EXPECT_EQ(SenseOf(h.In(Vendor(scsi::kSubReadMemory, scsi::kVendorSignatureAlt), buf)),
+            kInvalidOpcode);  // wrong signature
   EXPECT_EQ(SenseOf(h.drive.Execute(nullptr, 0, buf.data(), 16, TDataDirection::In)),
             kInvalidOpcode);
-  // Fixed-format sense: response code, additional length.
+  // Fixed-format sense: response code, additional length (wire bytes, pinned on purpose).
   const TCommandResult r = h.In(read10, buf);
   EXPECT_EQ(r.senseLength, 18);
   EXPECT_EQ(r.sense[0], 0x70);
@@ -147,9 +148,9 @@ TEST(VirtualDrive, HostileRequestsAreRefusedWithoutTouchingMemory) {
   EXPECT_EQ(h.In(ReadMemoryCdb(7, 0xFF00), piece).status, 0);  // last piece of the flash
   // Reply bigger than the host's buffer.
   EXPECT_EQ(SenseOf(h.In(ReadMemoryCdb(0, 0), small)), kInvalidField);
-  EXPECT_EQ(SenseOf(h.In(Vendor(0xA3), small)), kInvalidField);
+  EXPECT_EQ(SenseOf(h.In(Vendor(scsi::kSubReadPatchInfo), small)), kInvalidField);
   EXPECT_EQ(SenseOf(h.In(ReadFirmwareCdb(0xFFFF), small)), kInvalidField);
-  EXPECT_EQ(SenseOf(h.In({0x12, 0, 0, 0, 96, 0, 0, 0, 0, 0, 0, 0}, small)), kInvalidField);
+  EXPECT_EQ(SenseOf(h.In(InquiryCdb(96), small)), kInvalidField);
   EXPECT_EQ(small, std::vector<uint8_t>(16, 0xCC));
   // Data in asked for with the data-out direction.
   EXPECT_EQ(SenseOf(h.Out(ReadMemoryCdb(0, 0), piece)), kInvalidField);
@@ -166,7 +167,8 @@ TEST(VirtualDrive, HostileRequestsAreRefusedWithoutTouchingMemory) {
   EXPECT_EQ(SenseOf(h.Run(FlashWriteCdb(4, 0xE9, 0, 0))), kInvalidField);
   // A CDB too short for a vendor command is a MODE SENSE of an unknown page.
   std::vector<uint8_t> caps(256);
-  EXPECT_EQ(SenseOf(h.drive.Execute(Vendor(0x11).data(), 10, caps.data(), 256, TDataDirection::In)),
+  EXPECT_EQ(SenseOf(h.drive.Execute(Vendor(scsi::kSubReadMemory).data(), 10, caps.data(), 256,
+                                    TDataDirection::In)),
             kInvalidField);
   // A data length without a buffer is no data at all.
   EXPECT_EQ(
@@ -175,22 +177,22 @@ TEST(VirtualDrive, HostileRequestsAreRefusedWithoutTouchingMemory) {
 
   EXPECT_EQ(h.drive.Flash(), before);
   std::vector<uint8_t> status(10);
-  ASSERT_EQ(h.In(Vendor(0xC0), status).status, 0);
+  ASSERT_EQ(h.In(Vendor(scsi::kSubFlashStatus), status).status, 0);
   EXPECT_EQ(status[1], 0) << "no bank may be held after refused downloads";
 
   // The edge that is allowed: a patch block ending exactly at the end of the bank.
   EXPECT_EQ(h.Out(WritePatchCdb(7, 0xFF80, 128), block).status, 0);
-  EXPECT_EQ(h.drive.Flash()[8 * kFlashBankSize - 1], 0x11);
+  EXPECT_EQ(h.drive.Flash()[scsi::kMaxBanks * scsi::kBankSize - 1], 0x11);
 }
 
 TEST(VirtualDrive, InjectedFaultsFollowTheirKindAndCount) {
   TDriveHarness h;
   std::vector<uint8_t> piece(256);
-  h.drive.InjectFault(TFault::Check(TCommandKind::ReadMemory, {3, 0x11, 0}, 2));
+  h.drive.InjectFault(TFault::Check(TCommandKind::ReadMemory, scsi::kSenseUnrecoveredReadError, 2));
   h.drive.InjectFault(TFault::Refuse(TCommandKind::FlashWrite, EACCES, kAlways));
   EXPECT_EQ(h.Run(TurCdb()).status, 0);
-  EXPECT_EQ(SenseOf(h.In(ReadMemoryCdb(0, 0), piece)), (TSenseCode{3, 0x11, 0}));
-  EXPECT_EQ(SenseOf(h.In(ReadMemoryCdb(0, 0), piece)), (TSenseCode{3, 0x11, 0}));
+  EXPECT_EQ(SenseOf(h.In(ReadMemoryCdb(0, 0), piece)), scsi::kSenseUnrecoveredReadError);
+  EXPECT_EQ(SenseOf(h.In(ReadMemoryCdb(0, 0), piece)), scsi::kSenseUnrecoveredReadError);
   EXPECT_EQ(h.In(ReadMemoryCdb(0, 0), piece).status, 0);
   // FlashWrite covers the commit as well; a refused request never reaches the drive.
   const size_t seen = h.drive.History().size();
