@@ -77,6 +77,15 @@ void TBusRecorder::WriteCommand(uint64_t seq, uint64_t startMs, nlohmann::ordere
                                  {"t_ms", startMs - startMs_},
                                  {"ms", endMs.value_or(clock_.NowMs()) - startMs}};
   line.update(fields);
+  // Fields at their usual value are left out to keep recordings small.
+  for (const char* key : {"ms", "data_out", "sense", "transport_error", "access_error", "wait"}) {
+    const auto it = line.find(key);
+    if (it == line.end()) continue;
+    if (it->is_null() || (it->is_string() && (it->get<std::string>().empty() || *it == "none")) ||
+        (it->is_number() && *it == 0)) {
+      line.erase(it);
+    }
+  }
   writer_(line.dump());
 }
 

@@ -14,7 +14,9 @@
 //                 device, cdb (hex), direction ("none", "in", "out"), length, data_out,
 //                 ms (its duration), status, sense (hex), the transport's own outcome
 //                 (transport_error for pass-through; submit_status, wait, ha_status,
-//                 target_status, access_error for the sg driver), data_in
+//                 target_status, access_error for the sg driver), data_in. Left out
+//                 when usual: ms, transport_error and access_error 0, data_out null,
+//                 sense "" (none came back), wait "none"; data_in when none came back.
 //
 // data_out: hex for up to kDataOutHexLimit bytes; longer data (the bank downloads) as
 // {"sha256": hex, "length": N}. data_in: hex, or for replies worth packing
