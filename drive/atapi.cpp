@@ -78,6 +78,7 @@ bool TAtapi::IsNtPlatform() {
 }
 
 uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
+  checkCondition_ = false;
   if (ntPlatform_ == 1) {
     uint8_t dataIn = kDataUnspecified;
     if (direction == kDirIn) {
@@ -105,17 +106,26 @@ uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, 
   srb.SRB_CDBLen = scsi::kCdbLength;
   srb.SRB_PostProc = event;
   std::memcpy(srb.CDBByte, cdb, scsi::kCdbLength);
+  // Only a completion writes the target status and the sense area: cleared here, they
+  // describe this command or nothing, never an earlier one.
+  srb.SRB_HaStat = 0;
+  srb.SRB_TargStat = 0;
+  std::memset(srb.SenseArea, 0, sizeof srb.SenseArea);
 
   port->SendExec(srb);
   const int accessError = port->TakeAccessError();
   if (IsAccessError(accessError)) ShowAccessHint("");
   if (srb.SRB_Status != SS_PENDING) {
     port->CloseEvent(event);
+    NoteAspiCompletion(srb);
     return srb.SRB_Status;
   }
   const TWaitResult result = port->WaitEvent(event, kAspiWaitMs);
   port->CloseEvent(event);
-  if (result == TWaitResult::Signalled) return srb.SRB_Status;
+  if (result == TWaitResult::Signalled) {
+    NoteAspiCompletion(srb);
+    return srb.SRB_Status;
+  }
   // The port drops the request, so its late completion never reaches the caller's buffer,
   // which the caller may free as soon as this returns.
   AbortRequest();
@@ -124,6 +134,7 @@ uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, 
 
 uint8_t TAtapi::ExecPassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length,
                                 uint8_t dataIn) {
+  checkCondition_ = false;
   passThrough_ = TPassThroughBlock{};
   TScsiPassThroughDirect& sptd = passThrough_.Sptd;
   sptd.Length = kSptdLength;
@@ -144,7 +155,15 @@ uint8_t TAtapi::ExecPassThrough(const uint8_t* cdb, uint8_t* data, uint32_t leng
     if (IsAccessError(error)) ShowAccessHint("");
     return 0;
   }
-  return sptd.ScsiStatus != 0 ? sptd.ScsiStatus : 1;
+  checkCondition_ = sptd.ScsiStatus == scsi::kStatusCheckCondition;
+  if (sptd.ScsiStatus != 0) return sptd.ScsiStatus;
+  // A time-out or a host/driver fault without a SCSI status: the command did not finish,
+  // so it failed, although no message is shown for it.
+  return error == 0 ? 1 : kStatusFailed;
+}
+
+void TAtapi::NoteAspiCompletion(const TSrbExecSCSICmd& srb) {
+  checkCondition_ = srb.SRB_Status != SS_COMP && srb.SRB_TargStat == scsi::kStatusCheckCondition;
 }
 
 void TAtapi::AbortRequest() {
@@ -205,16 +224,19 @@ void TAtapi::ShowAccessHint(const std::string& device) {
 }
 
 uint8_t TAtapi::LastSenseKey() const {
+  if (!checkCondition_) return 0;
   if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseKeyByte];
   return execRequest_ ? execRequest_->SenseArea[scsi::kSenseKeyByte] : 0;
 }
 
 uint8_t TAtapi::LastAsc() const {
+  if (!checkCondition_) return 0;
   if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseAscByte];
   return execRequest_ ? execRequest_->SenseArea[scsi::kSenseAscByte] : 0;
 }
 
 uint8_t TAtapi::LastAscq() const {
+  if (!checkCondition_) return 0;
   if (ntPlatform_ == 1) return passThrough_.SenseBuf[scsi::kSenseAscqByte];
   return execRequest_ ? execRequest_->SenseArea[scsi::kSenseAscqByte] : 0;
 }

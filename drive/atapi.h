@@ -49,6 +49,9 @@ class TAtapi {
   void ShowSystemError(int code);
   bool IsNtPlatform();
   uint8_t NtPlatform() const { return ntPlatform_; }
+  // Sense of the last command: bytes 2, 12 and 13 when that command ended in CHECK
+  // CONDITION, 0 otherwise (a success, a refusal or time-out without status, or a command
+  // that never completed has no sense, whatever an earlier command left behind).
   uint8_t LastSenseKey() const;
   uint8_t LastAsc() const;
   uint8_t LastAscq() const;
@@ -102,6 +105,9 @@ class TAtapi {
   std::unique_ptr<TSrbExecSCSICmd> execRequest_;
   TPassThroughBlock passThrough_{};
   bool accessHintShown_ = false;
+  bool checkCondition_ = false;  // the last command ended in CHECK CONDITION
+
+  void NoteAspiCompletion(const TSrbExecSCSICmd& srb);
 
   // Tells the user once how to get access to the drives after an open or a command was
   // refused with EACCES/EPERM; device names the device when known.

@@ -77,8 +77,26 @@ class TFlashEngine {
   int32_t SelectedRow() const;
   // Re-ranges the progress bar and remembers the maximum.
   void SetRange(int minimum, int maximum);
+  // True when the current drive's FamilyCode equals the image's (one INQUIRY).
+  bool DriveHasImageFamily();
+  // True when the row's identity (vendor and product) is the one given.
+  bool RowMatchesIdentity(int32_t row, const std::string& identity) const;
+  // Identity-check flag 10h at start-up: asks every drive whose identity matches for its
+  // family and keeps the rows that match in state.familyRows. Without one it logs the "(4)"
+  // line and returns false.
+  bool FindFamilyDrives(const std::string& identity);
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
   uint16_t BankLength(unsigned bank) const;
+
+  // The steps of DownloadAndCommit. Each logs its own failure lines and returns false.
+  // True when the capabilities page asks for full-bank transfers.
+  bool FullBankMode();
+  // Sends every bank of the image with the download form of FlashWrite.
+  bool SendBanks(uint8_t* buf, bool fullBank);
+  // Sends the commit and its retries; kept receives the status of the last one.
+  bool CommitWithRetries(uint8_t* buf, uint8_t& kept);
+  // Polls the drive once a second until it is ready again, for at most 120 seconds.
+  bool WaitUntilReady(uint8_t kept);
 
   TFlashState& state_;
   TAtapi& atapi_;

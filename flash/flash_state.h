@@ -26,6 +26,9 @@ struct TFlashState {
   // Drive list: item texts of SelDevice and, slot by slot, the drive-table row each stands for.
   std::vector<std::string> items;
   std::array<int32_t, kDriveMapSlots> driveMap{};
+  // Identity-check flag 10h: the drive-table rows whose FamilyCode matched the image's at
+  // start-up. Only these rows are listed.
+  std::vector<int32_t> familyRows;
   // Selected item of SelDevice, -1 when none.
   int selectedItem = -1;
 

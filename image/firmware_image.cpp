@@ -37,6 +37,14 @@ std::string CheckContainer(std::span<const uint8_t> container) {
            std::to_string(needed) + " bytes, the container holds " +
            std::to_string(container.size());
   }
+  for (unsigned n = 0; n < bankCount; ++n) {
+    const uint16_t length = Le16At(container, kBankLengthOffset + 2 * n);
+    if (length > FullBankLength(n)) {
+      return "Firmware image damaged: bank " + std::to_string(n) + " holds " +
+             std::to_string(length) + " bytes, more than the " + std::to_string(FullBankLength(n)) +
+             " one transfer carries";
+    }
+  }
   return {};
 }
 

@@ -18,6 +18,13 @@ inline constexpr size_t kImageHeaderSize = 64;
 inline constexpr size_t kBankSize = scsi::kBankSize;
 inline constexpr unsigned kMaxBanks = scsi::kMaxBanks;
 
+// Bytes a full-bank transfer carries for bank n: F000h for banks 1 and 2, FFFEh for the
+// others. A bank longer than this could not be sent whole, so the container check refuses
+// a container that holds one.
+constexpr uint16_t FullBankLength(unsigned n) {
+  return n == 1 || n == 2 ? 0xF000 : 0xFFFE;
+}
+
 // Header values the main window keeps, with their container widths.
 struct TImageHeader {
   uint8_t IdentityCheckFlag = 0;         // byte 24
@@ -35,7 +42,8 @@ class TFirmwareImage {
   // Header values as the container holds them (zero where the container is too short).
   TImageHeader Header() const;
   // Empty when the container is usable; otherwise a one-line description of the fault
-  // (bank count above 8, container shorter than its banks need).
+  // (bank count above 8, container shorter than its banks need, a bank longer than a
+  // full-bank transfer carries).
   const std::string& CheckError() const { return checkError_; }
   bool Valid() const { return checkError_.empty(); }
 

@@ -11,6 +11,9 @@ packages=(
   libsystemd-dev dbus-daemon
   nlohmann-json3-dev libssl-dev
   xvfb xauth
+  # The Debian package and its check: manuals, icon renders, desktop entry and metadata
+  # validators, lintian.
+  scdoc librsvg2-bin desktop-file-utils appstream lintian dpkg-dev fakeroot file
 )
 # Extra packages a caller asks for (the kernel test, for instance).
 packages+=("$@")

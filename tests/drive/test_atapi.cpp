@@ -208,11 +208,13 @@ TEST_F(PassThroughTest, DirectionCodesMapToDataIn) {
   }
 }
 
-TEST_F(PassThroughTest, TransportFaultsAreToleratedAndTheScsiStatusDecides) {
+// A transport fault shows no message; with a SCSI status the status decides, without one the
+// command failed (status 4, as a time-out on the other transport).
+TEST_F(PassThroughTest, TransportFaultsShowNoMessageAndFailWithoutAScsiStatus) {
   TAtapi& a = Make();
   port.replies = {{EIO, 0, {}}, {ETIMEDOUT, 0, {}}, {EIO, 2, {}}, {ETIMEDOUT, 8, {}}};
-  EXPECT_EQ(a.TestUnitReady(), 1);
-  EXPECT_EQ(a.TestUnitReady(), 1);
+  EXPECT_EQ(a.TestUnitReady(), 4);
+  EXPECT_EQ(a.TestUnitReady(), 4);
   EXPECT_EQ(a.TestUnitReady(), 2);
   EXPECT_EQ(a.TestUnitReady(), 8);
   EXPECT_TRUE(sink.messages.empty());
@@ -330,7 +332,7 @@ TEST_F(AspiTest, FailedEventCreationGivesStatusFourWithoutSending) {
   EXPECT_TRUE(port.execs.empty());
 }
 
-TEST_F(AspiTest, SenseAreaIsKeptAcrossALaterSuccess) {
+TEST_F(AspiTest, SenseOfAnEarlierFailureIsNotReadAfterALaterSuccess) {
   TAtapi& a = Make();
   std::vector<uint8_t> sense(14, 0);  // fixed-format positions, pinned on purpose
   sense[2] = 0x05;
@@ -339,11 +341,9 @@ TEST_F(AspiTest, SenseAreaIsKeptAcrossALaterSuccess) {
   port.replies = {{TAspiReply::Signalled, SS_ERR, 2, sense}, {TAspiReply::Immediate, 1, 0, {}}};
   EXPECT_EQ(a.TestUnitReady(), SS_ERR);
   EXPECT_EQ(a.LastTargetStatus(), 2);
-  EXPECT_EQ(a.TestUnitReady(), 1);
   EXPECT_EQ(a.LastSenseKey(), 0x05);
-  EXPECT_EQ(a.LastAsc(), 0x24);
-  EXPECT_EQ(a.LastAscq(), 0x02);
-  EXPECT_EQ(a.LastTargetStatus(), 0);
+  EXPECT_EQ(a.TestUnitReady(), 1);
+  EXPECT_EQ(a.LastSenseKey() | a.LastAsc() | a.LastAscq() | a.LastTargetStatus(), 0);
 }
 
 TEST_F(AspiTest, RefusedDeviceOpenShowsTheAccessHintOnce) {

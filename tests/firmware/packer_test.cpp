@@ -38,8 +38,9 @@ std::vector<uint8_t> StageAndDescramble(const TFirmwareImage& image, unsigned n)
 
 TEST(Packer, StageAndDescrambleGiveEveryPlainBankBack) {
   TPackInput input;
-  // Lengths that are empty, tiny, not a multiple of eight, above 7FFFh and the maximum.
-  for (size_t length : {0, 1, 13, 0x8001, 0xFC80, 0xFFFF, 8, 0x24E0}) {
+  // Lengths that are empty, tiny, not a multiple of eight, above 7FFFh and the longest a transfer
+  // carries.
+  for (size_t length : {0, 1, 13, 0x8001, 0xFC80, 0xFFFE, 8, 0x24E0}) {
     input.Banks.push_back(PlainBank(length, static_cast<uint8_t>(input.Banks.size() * 17)));
   }
   const auto container = Pack(input);

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (the `fuzz` preset, clang) and runs each one for a fixed
+# number of inputs, starting from seeds generated from the virtual drive's profiles.
+#   bash scripts/fuzz.sh                 # 20000 runs per target (what CI does)
+#   bash scripts/fuzz.sh -runs=2000000   # a longer run; any libFuzzer option works
+# Findings are written to build/fuzz/findings/ and make the script fail.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+options=("$@")
+[ ${#options[@]} -eq 0 ] && options=(-runs=20000)
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
+
+out=build/fuzz
+rm -rf "$out/seeds"
+"$out/tests/fuzz/make_seeds" "$out/seeds"
+mkdir -p "$out/findings"
+for target in drive_replies container; do
+  mkdir -p "$out/corpus/$target"
+  echo "== fuzz_$target ${options[*]}"
+  "$out/tests/fuzz/fuzz_$target" -artifact_prefix="$out/findings/$target-" \
+    -print_final_stats=1 "${options[@]}" "$out/corpus/$target" "$out/seeds/$target"
+done
