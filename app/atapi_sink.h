@@ -1,4 +1,6 @@
 // The window side of TAtapi's way to the user: plain OK boxes and one round of events.
+// From the flash worker thread a box is shown by the GUI thread while the worker waits, and
+// there are no events to pump.
 #pragma once
 
 #include "app/dialogs.h"

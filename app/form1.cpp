@@ -13,9 +13,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSessionManager>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStyle>
+#include <QThread>
 #include <algorithm>
+#include <utility>
 
 namespace tavo {
 
@@ -81,6 +84,7 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
                           Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
       restarter_(restarter),
+      atapi_(atapi),
       engine_(state_, atapi, image, *this, clock) {
   BuildControls();
 #ifndef QT_NO_SESSIONMANAGER
@@ -88,7 +92,7 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
   // like any other close request: the drive must not be left half flashed.
   if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
     connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
-      if (engine_.Running()) {
+      if (runInProgress_) {
         AddLog(kCloseRefusedLine);
         if (manager.allowsInteraction()) {
           manager.cancel();
@@ -100,7 +104,13 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
   FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // Destroyed under a run only when the program is being torn down anyway: the run still
+  // goes to its end, with its questions answered here, before the window goes.
+  while (runInProgress_) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+}
 
 void TForm1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
@@ -238,7 +248,40 @@ void TForm1::SelDeviceChange(int index) {
 }
 
 void TForm1::BitBtn2Click() {
-  engine_.BitBtn2Click();
+  if (runInProgress_) return;
+  runInProgress_ = true;
+  signalNoticeShown_ = false;
+  deferral_ = std::make_unique<TSignalDeferral>();
+  if (deferral_->Active()) {
+    signalNotifier_ = new QSocketNotifier(deferral_->Fd(), QSocketNotifier::Read, this);
+    connect(signalNotifier_, &QSocketNotifier::activated, this, &TForm1::OnSignalArrived);
+  }
+  const std::string device = SelectedDevice(state_, atapi_);
+  worker_ = std::thread([this, device] {
+    if (guard_.Begin(device, [this](const std::string& line) { AddLog(line); })) {
+      engine_.BitBtn2Click();
+    }
+    guard_.End();
+    Post([this] { FinishRun(); });
+  });
+}
+
+void TForm1::OnSignalArrived() {
+  if (deferral_ && deferral_->TakeArrivals() > 0 && !signalNoticeShown_) {
+    signalNoticeShown_ = true;
+    AddLog(kSignalDeferredLine);
+  }
+}
+
+void TForm1::FinishRun() {
+  if (worker_.joinable()) worker_.join();
+  delete signalNotifier_;
+  signalNotifier_ = nullptr;
+  const int caught = deferral_ ? deferral_->Caught() : 0;
+  deferral_.reset();
+  runInProgress_ = false;
+  emit RunFinished();
+  if (caught != 0) EndBySignal(caught);
 }
 
 void TForm1::BitBtn3Click() {
@@ -275,9 +318,9 @@ void TForm1::changeEvent(QEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (engine_.Running()) {
-    // Messages are processed inside the run; honouring the close here would destroy the
-    // window under the run and leave the drive half flashed.
+  if (runInProgress_) {
+    // The window answers during a run; honouring the close here would end the program
+    // under the run and leave the drive half flashed.
     event->ignore();
     AddLog(kCloseRefusedLine);
     return;
@@ -287,22 +330,87 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 // --- TUserPort ---
 
+bool TForm1::OnGuiThread() const {
+  return QThread::currentThread() == thread();
+}
+
+template <typename F>
+void TForm1::Post(F&& f) {
+  QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+template <typename F>
+void TForm1::Await(F&& f) {
+  if (OnGuiThread()) {
+    f();
+    return;
+  }
+  QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
 void TForm1::AddLog(const std::string& text) {
-  ListBox1->addItem(Text(text));
-  ListBox1->setCurrentRow(ListBox1->count() - 1);
-  ListBox1->scrollToBottom();
+  if (!OnGuiThread()) {
+    // The event loop runs during a run: the line is painted with the next paint, together
+    // with whatever else arrived, rather than on its own.
+    Post([this, text] {
+      AddLogNow(text);
+      ListBox1->viewport()->update();
+    });
+    return;
+  }
+  AddLogNow(text);
   // Painted at once, after the scroll, so that the new line is on screen even while a
   // blocking step keeps the event loop from running. The rows live in the viewport: a
   // repaint of the list widget itself does not reach them.
   ListBox1->viewport()->repaint();
 }
 
+void TForm1::AddLogNow(const std::string& text) {
+  ListBox1->addItem(Text(text));
+  ListBox1->setCurrentRow(ListBox1->count() - 1);
+  ListBox1->scrollToBottom();
+}
+
 void TForm1::SetProgress(int value) {
+  if (OnGuiThread()) {
+    SetProgressNow(value);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(progressMutex_);
+  if (progressSlot_ && !progressSlot_->delivered) {
+    progressSlot_->value = value;  // the delivery on its way takes this value instead
+    return;
+  }
+  progressSlot_ = std::make_shared<TProgressSlot>(TProgressSlot{value, false});
+  Post([this, slot = progressSlot_] {
+    int latest;
+    {
+      std::lock_guard<std::mutex> guard(progressMutex_);
+      slot->delivered = true;
+      latest = slot->value;
+    }
+    SetProgressNow(latest);
+  });
+}
+
+void TForm1::SetProgressNow(int value) {
   // The bar ignores values outside its range; a position past either end shows as that end.
   ProgressBar1->setValue(std::clamp(value, ProgressBar1->minimum(), ProgressBar1->maximum()));
 }
 
 void TForm1::SetProgressRange(int minimum, int maximum) {
+  if (!OnGuiThread()) {
+    {
+      std::lock_guard<std::mutex> lock(progressMutex_);
+      progressSlot_.reset();  // later values go after the range change
+    }
+    Post([this, minimum, maximum] { SetProgressRangeNow(minimum, maximum); });
+    return;
+  }
+  SetProgressRangeNow(minimum, maximum);
+}
+
+void TForm1::SetProgressRangeNow(int minimum, int maximum) {
   // An empty range (a bank of length 0) would turn the bar into a busy indicator; it is
   // shown as an empty bar instead.
   if (maximum <= minimum) {
@@ -314,11 +422,13 @@ void TForm1::SetProgressRange(int minimum, int maximum) {
 }
 
 void TForm1::RepaintProgress() {
-  ProgressBar1->repaint();
+  // From the worker there is nothing to do: the GUI thread's event loop paints the bar.
+  if (OnGuiThread()) ProgressBar1->repaint();
 }
 
 void TForm1::ProcessMessages() {
-  QCoreApplication::processEvents();
+  // Only the GUI thread has window messages; the worker leaves them to its event loop.
+  if (OnGuiThread()) QCoreApplication::processEvents();
 }
 
 QWidget* TForm1::ControlWidget(TControl control) const {
@@ -334,23 +444,38 @@ QWidget* TForm1::ControlWidget(TControl control) const {
 }
 
 void TForm1::SetControlEnabled(TControl control, bool enabled) {
+  if (!OnGuiThread()) {
+    Post([this, control, enabled] { SetControlEnabled(control, enabled); });
+    return;
+  }
   if (QWidget* w = ControlWidget(control)) {
     w->setEnabled(enabled);
   }
 }
 
 void TForm1::RepaintControl(TControl control) {
+  if (!OnGuiThread()) {
+    // Painted with the event loop's next paint.
+    Post([this, control] {
+      if (QWidget* w = ControlWidget(control)) w->update();
+    });
+    return;
+  }
   if (QWidget* w = ControlWidget(control)) {
     w->repaint();
   }
 }
 
 bool TForm1::AskReboot() {
-  return dialogs_.AskOkCancel("Warning", "Reboot this computer right now ?", TDialogIcon::Warning);
+  bool ok = false;
+  Await([this, &ok] {
+    ok = dialogs_.AskOkCancel("Warning", "Reboot this computer right now ?", TDialogIcon::Warning);
+  });
+  return ok;
 }
 
 void TForm1::RequestReboot() {
-  restarter_.RequestReboot();
+  Await([this] { restarter_.RequestReboot(); });
 }
 
 }  // namespace tavo

@@ -1,9 +1,18 @@
 // TForm1: the main window. It owns the controls, the state the procedures share and the
 // flash engine, and it is the engine's way to the user (TUserPort).
+//
+// A flash run goes on a worker thread, so that the window answers throughout. The port's
+// calls made on the worker reach the controls on the GUI thread in the order they were
+// made (queued); questions are asked on the GUI thread while the worker waits for the
+// answer. Until the run has ended (RunFinished), close requests are refused and
+// terminating signals wait (the first one is noted in the log).
 #pragma once
 
 #include <QWidget>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/dialogs.h"
 #include "drive/atapi.h"
@@ -13,6 +22,8 @@
 #include "flash/user_port.h"
 #include "image/firmware_image.h"
 #include "platform/restart.h"
+#include "platform/signal_deferral.h"
+#include "session/run_guard.h"
 #include "session/startup.h"
 
 class QComboBox;
@@ -22,6 +33,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QSocketNotifier;
 class QStatusBar;
 
 namespace tavo {
@@ -49,11 +61,20 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
 
   const TFlashState& State() const { return state_; }
   const TFlashEngine& Engine() const { return engine_; }
+  // True from "&Start" until the run has ended and RunFinished has been emitted.
+  bool RunInProgress() const { return runInProgress_; }
 
   // Shown in the log when a close request arrives while the drive is being flashed.
   // Short enough to fit the log without being cut off.
   static constexpr const char* kCloseRefusedLine =
       "Please wait until flashing ends, then close TAVOFlash.";
+  // Shown in the log when the first terminating signal arrives during a run.
+  static constexpr const char* kSignalDeferredLine =
+      "Flashing in progress: will quit when it is safe.";
+
+ signals:
+  // The run started by "&Start" has ended: the controls are back and closing works again.
+  void RunFinished();
 
  public slots:
   void BitBtn2Click();
@@ -79,12 +100,41 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void FormActivate();
   QWidget* ControlWidget(TControl control) const;
   void ShowSelectedItem();
+  bool OnGuiThread() const;
+  // Runs f on the GUI thread after what was posted before it; BlockingQueued: and waits.
+  template <typename F>
+  void Post(F&& f);
+  template <typename F>
+  void Await(F&& f);
+  // The port's operations on the controls, on the GUI thread.
+  void AddLogNow(const std::string& text);
+  void SetProgressNow(int value);
+  void SetProgressRangeNow(int minimum, int maximum);
+  void OnSignalArrived();
+  void FinishRun();
 
   TFlashState state_;
   TDialogs& dialogs_;
   TRestarter& restarter_;
+  TAtapi& atapi_;
   TFlashEngine engine_;
   bool closeScheduled_ = false;
+
+  // The run: GUI-thread state, and what the worker holds for it.
+  bool runInProgress_ = false;
+  bool signalNoticeShown_ = false;
+  std::thread worker_;
+  TRunGuard guard_;
+  std::unique_ptr<TSignalDeferral> deferral_;
+  QSocketNotifier* signalNotifier_ = nullptr;
+  // Progress values from the worker: consecutive values share one delivery, the last
+  // value wins; a range change starts a new delivery so the order stays as called.
+  struct TProgressSlot {
+    int value = 0;
+    bool delivered = false;
+  };
+  std::mutex progressMutex_;
+  std::shared_ptr<TProgressSlot> progressSlot_;
 
   QStatusBar* StatusBar1 = nullptr;
   QLabel* StatusPanel0 = nullptr;

@@ -2,8 +2,10 @@
 // (confirmation, matching drives, selection) and flashes the chosen drive, printing every
 // log line as it happens.
 //
-// Exit codes: 0 the run verified (or --list found drives), 1 the run failed or the user
-// cancelled, 2 bad usage or no matching drive.
+// Exit codes: 0 the run verified (or --list found drives), 1 the run failed, was refused
+// (drive in use, battery too low) or the user cancelled, 2 bad usage or no matching drive;
+// a terminating signal that arrived during the run ends the program right after it, with
+// that signal.
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include "cli/cli_check.h"
 #include "cli/cli_options.h"
 #include "cli/cli_port.h"
+#include "cli/cli_run.h"
 #include "cli/cli_startup.h"
 #include "drive/clock.h"
 #include "flash/flash_engine.h"
@@ -80,8 +83,7 @@ int Run(int argc, char** argv) {
   const TStartupOutcome outcome = RunStartup(engine, state, ui, hooks);
   if (outcome != TStartupOutcome::Ready) return hooks.ExitCode(outcome);
 
-  engine.BitBtn2Click();
-  return engine.LastRunVerified() ? kExitVerified : kExitFailed;
+  return RunGuardedFlash(engine, state, session.Atapi(), ui);
 }
 
 }  // namespace

@@ -268,6 +268,7 @@ int TAtapi::DiscoverDrives() {
       Inquiry(inquiry);
       DriveEntry& row = drives_[driveCount_];
       row.Handle = handle;
+      deviceNames_[driveCount_] = port->SlotName(slot);
       BoundedCopy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
       BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte, scsi::kInquiryRevisionLength);
       // At most four drives are counted; later ones keep overwriting the uncounted row 4.
@@ -300,6 +301,11 @@ int TAtapi::DiscoverDrives() {
         row.HaId = probe.SRB_HaId;
         row.TargetId = probe.SRB_Target;
         row.Lun = probe.SRB_Lun;
+        deviceNames_[driveCount_] = port->DeviceName(row.HaId, row.TargetId, row.Lun);
+        if (deviceNames_[driveCount_].empty()) {
+          deviceNames_[driveCount_] = "aspi:" + std::to_string(row.HaId) + ":" +
+                                      std::to_string(row.TargetId) + ":" + std::to_string(row.Lun);
+        }
         SetTarget(probe.SRB_HaId, probe.SRB_Target, probe.SRB_Lun);
         uint8_t inquiry[scsi::kInquiryLength] = {};
         Inquiry(inquiry);
@@ -312,6 +318,10 @@ int TAtapi::DiscoverDrives() {
     }
   }
   return driveCount_;
+}
+
+std::string TAtapi::DeviceName(int row) const {
+  return row >= 0 && row < kDriveTableRows ? deviceNames_[static_cast<size_t>(row)] : std::string();
 }
 
 void TAtapi::SetTarget(uint8_t haId, uint8_t target, uint8_t lun) {

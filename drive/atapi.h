@@ -64,6 +64,9 @@ class TAtapi {
   void PumpMessage();
   int DriveCount() const { return driveCount_; }
   const DriveEntry& Drive(int row) const;  // any row of the 20; rows >= DriveCount are unused
+  // The device a row stands for ("/dev/sr0", "emulated:sr1"; "aspi:H:T:L" when the port
+  // names none); empty for a row without a drive.
+  std::string DeviceName(int row) const;
 
   // Current drive.
   TDeviceHandle DriveHandle() const { return driveHandle_; }
@@ -102,6 +105,7 @@ class TAtapi {
   uint8_t ntPlatform_ = 0;
   TDeviceHandle lastOpenedHandle_ = 0;
   std::array<DriveEntry, kDriveTableRows> drives_{};
+  std::array<std::string, kDriveTableRows> deviceNames_{};
   std::unique_ptr<TSrbExecSCSICmd> execRequest_;
   TPassThroughBlock passThrough_{};
   bool accessHintShown_ = false;

@@ -160,6 +160,11 @@ class TAspiPort {
   // previous call, then 0 until the next refusal. Lets the caller tell the user how to get
   // access. Ports without devices to open keep the default.
   virtual int TakeAccessError() { return 0; }
+  // The name of the device at an address ("/dev/sg0"), for messages and the per-drive
+  // lock; empty when the port has no name for it.
+  virtual std::string DeviceName(uint8_t /*haId*/, uint8_t /*target*/, uint8_t /*lun*/) {
+    return {};
+  }
 };
 
 // How TAtapi reaches the user without depending on a toolkit: the front end sets one.

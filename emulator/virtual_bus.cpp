@@ -56,6 +56,11 @@ std::string TVirtualBus::SlotName(int slot) {
   return "emulated:sr" + std::to_string(slot);
 }
 
+std::string TVirtualBus::DeviceName(uint8_t haId, uint8_t target, uint8_t lun) {
+  const int k = DriveAt(haId, target, lun);
+  return k >= 0 ? SlotName(k) : std::string();
+}
+
 TDeviceHandle TVirtualBus::Open(int slot, int& error) {
   if (auto it = openErrors_.find(slot); it != openErrors_.end()) {
     error = it->second;

@@ -53,6 +53,8 @@ class TVirtualBus final : public TPassThroughPort, public TAspiPort {
   TEventHandle CreateEvent() override;
   TWaitResult WaitEvent(TEventHandle event, uint32_t timeoutMs) override;
   void CloseEvent(TEventHandle event) override;
+  // "emulated:srK" for drive K: the same name on both transports.
+  std::string DeviceName(uint8_t haId, uint8_t target, uint8_t lun) override;
 
  private:
   // A request that has not completed yet: its result waits in the bus (as data waits in

@@ -1,6 +1,6 @@
 // The single-instance guard: an exclusive flock() on a file named "MyAPP" in the user's
-// runtime directory. The lock lives as long as the descriptor, so the kernel releases it on
-// any exit, crashes included.
+// runtime directory (an abstract Unix socket named after it when the file cannot be used). The lock
+// lives as long as the descriptor, so the kernel releases it on any exit, crashes included.
 #pragma once
 
 #include <string>
@@ -19,7 +19,9 @@ class TInstanceLock {
 
   // True when this process now holds the lock; false when another process holds it.
   // A lock file that cannot be opened at all, or that another user owns, does not stop
-  // the program: it then runs without the guard (returns true, Held() false).
+  // the program: the guard is then an abstract Unix socket named after the path (Held()
+  // is true while this process holds it; true without a guard only when not even a
+  // socket can be made).
   bool Acquire(const std::string& path);
   bool Held() const { return fd_ >= 0; }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the folder rules of the source tree and prints every include that breaks one:
-#   - Qt headers only in app/ (and its tests);
+#   - Qt headers only in app/ (and its tests and benchmarks);
 #   - <sys/...>, <linux/...> and <scsi/...> only in drive/linux/ and platform/ (tests may
 #     use them to build fakes and the kernel test);
 #   - flash/ includes nothing from emulator/, session/, platform/, app/ or cli/;
@@ -43,7 +43,7 @@ while IFS= read -r hit; do
 
   # Qt only in the window and its tests.
   if [[ "$target" =~ ^Q[A-Za-z]*(/|$) || "$target" =~ ^qt ]]; then
-    case "$file" in app/* | tests/app/*) ;; *) report "$hit" "Qt headers belong in app/ only" ;; esac
+    case "$file" in app/* | tests/app/* | tests/bench/*) ;; *) report "$hit" "Qt headers belong in app/ only" ;; esac
   fi
   # Operating-system interfaces only in the platform layers.
   if [[ "$target" =~ ^(sys|linux|scsi)/ ]] && [ "$in_tests" -eq 0 ]; then

@@ -46,6 +46,17 @@ uint32_t TLinuxAspiPort::GetSupportInfo() {
   return (static_cast<uint32_t>(SS_COMP) << 8) | count;
 }
 
+std::string TLinuxAspiPort::DeviceName(uint8_t haId, uint8_t target, uint8_t lun) {
+  const TSgDevice* device = FindDevice(haId, target, lun);
+  if (device == nullptr) return {};
+  const std::string sg = "sg" + std::to_string(device->index);
+  for (const std::string& name :
+       EntryNames(sysRoot_ + "/class/scsi_generic/" + sg + "/device/block")) {
+    if (EntryNumber(name, "sr") >= 0) return devRoot_ + "/" + name;
+  }
+  return devRoot_ + "/" + sg;
+}
+
 const TSgDevice* TLinuxAspiPort::FindDevice(uint8_t haId, uint8_t target, uint8_t lun) const {
   if (haId >= hosts_.size()) return nullptr;
   const int host = hosts_[haId];

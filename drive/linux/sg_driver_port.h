@@ -33,6 +33,9 @@ class TLinuxAspiPort final : public TAspiPort {
   TWaitResult WaitEvent(TEventHandle event, uint32_t timeoutMs) override;
   void CloseEvent(TEventHandle event) override;
   int TakeAccessError() override;
+  // The drive's block device ("/dev/sr0", from sysfs) when it has one, so that both
+  // transports name a drive alike; else its sg device ("/dev/sg0").
+  std::string DeviceName(uint8_t haId, uint8_t target, uint8_t lun) override;
 
   // What Load found (for tests and diagnostics).
   const std::vector<int>& Hosts() const { return hosts_; }

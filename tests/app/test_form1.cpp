@@ -9,9 +9,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <functional>
@@ -120,6 +122,13 @@ struct THarness {
     QStringList items;
     for (int i = 0; i < SelDevice()->count(); ++i) items << SelDevice()->itemText(i);
     return items;
+  }
+  // Clicks "&Start" and waits for the run on the worker thread to end; false when it did
+  // not end within a minute.
+  bool RunFromTheButton() {
+    QSignalSpy finished(form.get(), &TForm1::RunFinished);
+    QTest::mouseClick(Start(), Qt::LeftButton);
+    return finished.count() > 0 || finished.wait(60000);
   }
   bool ControlsEnabled() const {
     return SelDevice()->isEnabled() && Start()->isEnabled() && Exit()->isEnabled();
@@ -366,12 +375,13 @@ class TForm1Test : public QObject {
     QVERIFY(h.ShowAndSettle());
     h.form->AddLog(TForm1::kCloseRefusedLine);
     h.form->AddLog(TSystemRestarter::kVirtualDrivesLine);
+    h.form->AddLog(TForm1::kSignalDeferredLine);
     for (int i = 0; i < 20; ++i) h.form->AddLog("Flashing ..");
     QListWidget* log = h.Log();
     QVERIFY(log->verticalScrollBar()->isVisible());
     const int margin = log->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, log) + 1;
     const QFontMetrics metrics(log->font());
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
       const QString line = log->item(i)->text();
       QVERIFY2(metrics.horizontalAdvance(line) + 2 * margin <= log->viewport()->width(),
                qPrintable(line));
@@ -401,7 +411,10 @@ class TForm1Test : public QObject {
     bool closeResult = true;
     int closeAttempts = 0;
     bool wmCloseResult = true;
+    bool askedOnGuiThread = false;
     h.dialogs.onRebootQuestion = [&] {
+      // The run is on its worker; the question belongs to the GUI thread.
+      askedOnGuiThread = QThread::currentThread() == qApp->thread();
       disabledAtQuestion = h.ControlsDisabled();
       closeResult = h.form->close();
       // The way a window manager's close arrives: a spontaneous close of the native window.
@@ -412,8 +425,9 @@ class TForm1Test : public QObject {
     bool earlyCloseResult = true;
     QTimer::singleShot(0, h.form.get(), [&] { earlyCloseResult = h.form->close(); });
 
-    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.RunFromTheButton());
 
+    QVERIFY(askedOnGuiThread);
     QVERIFY(disabledAtQuestion);
     QCOMPARE(closeAttempts, 1);
     QVERIFY(!closeResult);
@@ -439,7 +453,7 @@ class TForm1Test : public QObject {
   void restartAskedForAfterOk() {
     THarness h(Profiles({"default"}));
     h.dialogs.reboot = true;
-    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.RunFromTheButton());
     QCOMPARE(h.restarter.requests, 1);
     QVERIFY(h.ControlsEnabled());
   }
@@ -458,7 +472,7 @@ class TForm1Test : public QObject {
     THarness h({Profile(qPrintable(profile))});
     bool asked = false;
     h.dialogs.onRebootQuestion = [&] { asked = true; };
-    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    QVERIFY(h.RunFromTheButton());
     QVERIFY(h.ControlsEnabled());
     QVERIFY(!asked);
     QCOMPARE(h.dialogs.Count("Warning"), 0);

@@ -220,6 +220,13 @@ TEST_F(FakeTree, AspiAdaptersAndDevicesComeFromSysfs) {
   srb.SRB_HaId = 5;
   port.SendExec(srb);
   EXPECT_EQ(srb.SRB_Status, SS_INVALID_HA);
+
+  // A drive is named by its block device, as the pass-through transport names it, so
+  // that the per-drive lock is the same on both; without one, by its sg device.
+  fs::create_directories(root / "sys/devices/pci0/target/2:0:1:1/block/sr3");
+  EXPECT_EQ(port.DeviceName(1, 1, 1), Dev() + "/sr3");
+  EXPECT_EQ(port.DeviceName(0, 0, 0), Dev() + "/sg0");
+  EXPECT_EQ(port.DeviceName(2, 0, 0), "");
 }
 
 TEST_F(FakeTree, AbortForgetsThePendingRequest) {

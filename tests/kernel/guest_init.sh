@@ -114,8 +114,11 @@ $1"
     grep -qF -- "$p" /tmp/out || { echo "    missing line: $p"; ok=0; }
   done
   unset IFS
+  # CASE_AFTER may look at what CASE_SETUP started, and fail the case (ok=0).
+  [ -n "$CASE_AFTER" ] && eval "$CASE_AFTER"
   report "$name" "$ok"
   CASE_SETUP=""
+  CASE_AFTER=""
   stop_drive
 }
 

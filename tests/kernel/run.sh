@@ -5,17 +5,20 @@
 # cases of cases.sh and prints "PASS name" / "FAIL name"; this script fails when a case
 # fails, a case is missing, or the guest does not power off in time.
 #
-# usage: run.sh TAVOFLASH_CLI USB_DRIVE WORK_DIR
+# usage: run.sh TAVOFLASH_CLI USB_DRIVE WORK_DIR [HOLD_EXCLUSIVE]
 #   WORK_DIR keeps the downloaded packages, so a rerun needs no network.
+#   HOLD_EXCLUSIVE: the helper that holds /dev/sr0 with O_EXCL in the guest (the cases
+#   that use it fail without it).
 set -euo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 TAVOFLASH_CLI USB_DRIVE WORK_DIR" >&2
+if [ $# -ne 3 ] && [ $# -ne 4 ]; then
+  echo "usage: $0 TAVOFLASH_CLI USB_DRIVE WORK_DIR [HOLD_EXCLUSIVE]" >&2
   exit 2
 fi
 cli=$(realpath "$1")
 drive=$(realpath "$2")
 work=$(realpath -m "$3")
+hold=${4:+$(realpath "$4")}
 here=$(dirname "$(realpath "$0")")
 repo=$(realpath "$here/../..")
 guest_timeout=${TAVO_VM_TIMEOUT:-900}
@@ -69,7 +72,8 @@ depmod -b "$root" "$kver"
 
 cp "$cli" "$root/usr/local/bin/tavoflash-cli"
 cp "$drive" "$root/usr/local/bin/tavo-usb-drive"
-for bin in "$cli" "$drive"; do
+[ -n "$hold" ] && cp "$hold" "$root/usr/local/bin/tavo-hold-exclusive"
+for bin in "$cli" "$drive" ${hold:+"$hold"}; do
   ldd "$bin" | awk '/=> \// {print $3} /^\t\/[^ ]+ \(/ {print $1}'
 done | sort -u | while read -r lib; do
   mkdir -p "$root/$(dirname "$lib")"

@@ -66,7 +66,8 @@ TEST(InstanceLock, SecondProcessIsRefusedUntilTheFirstEnds) {
 }
 
 TEST(InstanceLock, LockFileOfAnotherUserDoesNotBlockTheProgram) {
-  // Someone else's file, locked by them: the program runs unguarded rather than never.
+  // Someone else's file, locked by them: the program runs, guarded by the abstract socket
+  // instead, so a second process is still refused.
   TTempDir dir;
   const std::string path = dir.File("MyAPP");
   const int theirs = open(path.c_str(), O_RDWR | O_CREAT, 0666);
@@ -79,8 +80,17 @@ TEST(InstanceLock, LockFileOfAnotherUserDoesNotBlockTheProgram) {
   ASSERT_EQ(flock(theirs, LOCK_EX | LOCK_NB), 0);
   TInstanceLock lock;
   EXPECT_TRUE(lock.Acquire(path));
-  EXPECT_FALSE(lock.Held());
+  EXPECT_TRUE(lock.Held());
+  EXPECT_FALSE(AcquireInChild(path));
   close(theirs);
+}
+
+TEST(InstanceLock, UnusableLockFileFallsBackToAGuardThatStillRefuses) {
+  const std::string path = "/nonexistent-tavo-dir/MyAPP";
+  TInstanceLock first;
+  ASSERT_TRUE(first.Acquire(path));
+  EXPECT_TRUE(first.Held());
+  EXPECT_FALSE(AcquireInChild(path));
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ class TRecordingPort final : public TUserPort {
   void RepaintControl(TControl control) override { events.push_back("repaint:" + Name(control)); }
   bool AskReboot() override {
     events.push_back("ask");
+    if (onAsk) onAsk();
     return rebootAnswer;
   }
   void RequestReboot() override { events.push_back("reboot"); }
@@ -64,6 +65,7 @@ class TRecordingPort final : public TUserPort {
   std::vector<int> progress;
   int pumps = 0;
   bool rebootAnswer = false;
+  std::function<void()> onAsk;  // runs when the restart question is asked
   bool enabledState[3] = {true, true, true};
 
  private:

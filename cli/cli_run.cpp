@@ -1,0 +1,40 @@
+#include "cli/cli_run.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_startup.h"
+#include "platform/signal_deferral.h"
+#include "session/run_guard.h"
+
+namespace tavo {
+
+int RunGuardedFlash(TFlashEngine& engine, const TFlashState& state, const TAtapi& atapi,
+                    TUserPort& ui) {
+  int caught = 0;
+  bool verified = false;
+  {
+    // On a terminal the notice first clears the progress line it would otherwise break.
+    const std::string notice =
+        (isatty(STDERR_FILENO) != 0 ? std::string("\r\033[K") : std::string()) + kCliSignalNotice;
+    TSignalDeferral deferral(STDERR_FILENO, notice);
+    TRunGuard guard;
+    if (guard.Begin(SelectedDevice(state, atapi),
+                    [&ui](const std::string& line) { ui.AddLog(line); })) {
+      engine.BitBtn2Click();
+      verified = engine.LastRunVerified();
+    }
+    guard.End();
+    caught = deferral.Caught();
+  }
+  if (caught != 0) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    EndBySignal(caught);
+  }
+  return verified ? kExitVerified : kExitFailed;
+}
+
+}  // namespace tavo

@@ -1,0 +1,32 @@
+// A logind "block" inhibitor held for the length of a flash run: no shutdown, sleep or
+// idle action, and the power, suspend, hibernate keys and the lid switch do nothing, until
+// the descriptor logind hands back is closed (Release, or the destructor).
+#pragma once
+
+#include <string>
+
+namespace tavo {
+
+class TInhibitor {
+ public:
+  static constexpr const char* kWhat =
+      "shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"
+      "handle-lid-switch";
+  static constexpr const char* kWho = "TAVOFlash";
+
+  TInhibitor() = default;
+  ~TInhibitor();
+  TInhibitor(const TInhibitor&) = delete;
+  TInhibitor& operator=(const TInhibitor&) = delete;
+
+  // Asks logind on the system bus for the lock; why is shown to the user by the desktop.
+  // Empty on success, else why there is no lock.
+  std::string Take(const std::string& why);
+  void Release();
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace tavo

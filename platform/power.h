@@ -1,0 +1,17 @@
+// The power state from UPower on the system bus: whether the computer runs on battery and
+// how full the battery is (the display device's Percentage).
+#pragma once
+
+#include <optional>
+
+namespace tavo {
+
+struct TPowerState {
+  bool onBattery = false;
+  double percentage = 100.0;
+};
+
+// Nothing when there is no system bus or no UPower on it.
+std::optional<TPowerState> ReadPowerState();
+
+}  // namespace tavo

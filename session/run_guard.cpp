@@ -1,0 +1,69 @@
+#include "session/run_guard.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/power.h"
+
+namespace tavo {
+
+std::string SelectedDevice(const TFlashState& state, const TAtapi& atapi) {
+  if (state.SelectedItemText().empty() || state.selectedItem >= kDriveMapSlots) return {};
+  return atapi.DeviceName(state.driveMap[static_cast<size_t>(state.selectedItem)]);
+}
+
+bool TRunGuard::Begin(const std::string& device, const TLog& log) {
+  End();
+  const std::string name = device.empty() ? std::string("the drive") : device;
+
+  switch (lock_.Acquire(name)) {
+    case TDriveLockResult::Taken:
+      break;
+    case TDriveLockResult::Busy:
+      log("Err:" + name + " is being flashed by another program.");
+      log("Wait until that run ends, then start again.");
+      return false;
+    case TDriveLockResult::Unavailable:
+      log("No drive lock file could be made (" + lock_.Path() + ").");
+      break;
+  }
+
+  // Only a block device can be claimed exclusively; the sg driver's and the virtual
+  // drives' names are covered by the lock alone.
+  if (device.rfind("/dev/sr", 0) == 0) {
+    const int error = exclusive_.Open(device);
+    if (error == EBUSY) {
+      log("Err:" + device + " is in use (a mounted disc or another program).");
+      log("Unmount the disc or close that program, then start again.");
+      End();
+      return false;
+    }
+    if (error != 0) {
+      log("Cannot hold " + device + " exclusively: " + std::strerror(error));
+    }
+  }
+
+  if (const std::optional<TPowerState> power = ReadPowerState(); power && power->onBattery) {
+    const long percent = std::lround(power->percentage);
+    if (power->percentage < kLowestBatteryPercent) {
+      log("Err:Battery at " + std::to_string(percent) + "%: connect the computer to mains power.");
+      End();
+      return false;
+    }
+    log("Warning: running on battery (" + std::to_string(percent) + "%); mains power is safer.");
+  }
+
+  const std::string failure = inhibitor_.Take("Rewriting the firmware of the optical drive " +
+                                              name + "; turning off now would damage it");
+  if (!failure.empty()) log("Shutdown and sleep are not blocked: " + failure + ".");
+  return true;
+}
+
+void TRunGuard::End() {
+  inhibitor_.Release();
+  exclusive_.Close();
+  lock_.Release();
+}
+
+}  // namespace tavo

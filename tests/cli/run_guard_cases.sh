@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The terminal program end to end on virtual drives and the real clock (about ten seconds
+# a run), for what keeps a run whole:
+#   signals SIG...   the signals sent, in order, once the run is flashing: the run still
+#                    verifies, the notice is printed once, and the program then ends with
+#                    the first signal;
+#   same-drive       a second program on the drive of a running one is refused with exit 1
+#                    before it flashes; a program on another drive runs at the same time.
+# Usage: run_guard_cases.sh CLI CASE [ARGS...]
+set -uo pipefail
+# Job control: background programs keep the default SIGINT and SIGQUIT (a shell without it
+# starts them with those ignored, and an ignored signal stays ignored during a run).
+set -m
+cli=$1
+case_name=$2
+shift 2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TAVOFLASH_LOCK_DIR=$work TAVOFLASH_TRANSPORT=
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/no-system-bus
+notice="flashing is in progress; the program will end when it is safe"
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$work"/*.out "$work"/*.err; do
+    [ -e "$f" ] && { echo "--- $f"; cat "$f"; }
+  done
+  exit 1
+}
+
+# wait_for FILE TEXT: until FILE holds TEXT (at most 60 s).
+wait_for() {
+  local i
+  for ((i = 0; i < 600; i++)); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "no '$2' in $1"
+}
+
+start() {  # start NAME ARGS...: runs the program in the background, pid in $pid
+  local name=$1
+  shift
+  "$cli" "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err" &
+  pid=$!
+}
+
+case $case_name in
+  signals)
+    start run --emulate --yes
+    run=$pid
+    wait_for "$work/run.out" "Flashing .."
+    for sig in "$@"; do
+      kill -s "$sig" "$run" || fail "could not send $sig"
+      sleep 0.3
+    done
+    wait "$run"
+    rc=$?
+    first=$(kill -l "$1")
+    want=$((128 + first))
+    [ "$rc" -eq "$want" ] || fail "exit status $rc, expected $want ($1)"
+    grep -qF "Firmware Verify ok!!" "$work/run.out" || fail "the run did not verify"
+    n=$(grep -cF "$notice" "$work/run.err")
+    [ "$n" -eq 1 ] || fail "the notice was printed $n times"
+    ;;
+  same-drive)
+    start first --emulate=default,default --yes --drive 0
+    first=$pid
+    wait_for "$work/first.out" "Flashing .."
+    "$cli" --emulate --yes </dev/null >"$work/second.out" 2>"$work/second.err"
+    rc=$?
+    [ "$rc" -eq 1 ] || fail "the second program on emulated:sr0 ended with $rc, expected 1"
+    grep -qF "Err:emulated:sr0 is being flashed by another program." "$work/second.out" ||
+      fail "the refusal does not name the drive"
+    ! grep -qF "Flashing .." "$work/second.out" || fail "the second program flashed"
+    start other --emulate=default,default --yes --drive 1
+    other=$pid
+    wait "$first" || fail "the first program failed"
+    wait "$other" || fail "the program on the other drive failed"
+    grep -qF "Firmware Verify ok!!" "$work/other.out" || fail "the other drive did not verify"
+    ;;
+  *)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "ok: $case_name $*"

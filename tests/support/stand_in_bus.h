@@ -1,0 +1,82 @@
+// A private dbus-daemon and stand-in system services on it (never the machine's bus):
+// logind's Inhibit and UPower's power state, each answered on a thread of its own.
+#pragma once
+
+#include <sys/types.h>
+#include <systemd/sd-bus.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tavo::test {
+
+// A dbus-daemon of its own, ended with the object.
+class TPrivateBus {
+ public:
+  TPrivateBus();
+  ~TPrivateBus();
+  TPrivateBus(const TPrivateBus&) = delete;
+  TPrivateBus& operator=(const TPrivateBus&) = delete;
+  const std::string& Address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+// Makes the private bus this process's system bus for the life of the object.
+class TSystemBusOverride {
+ public:
+  explicit TSystemBusOverride(const std::string& address);
+  ~TSystemBusOverride();
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+// What the stand-ins offer. No logind / no UPower: the names are not taken.
+struct TStandInConfig {
+  bool logind = true;
+  std::optional<bool> onBattery;  // UPower present when set
+  double percentage = 100.0;
+};
+
+class TStandInServices {
+ public:
+  struct TInhibitCall {
+    std::string what, who, why, mode;
+  };
+
+  TStandInServices(const std::string& address, const TStandInConfig& config);
+  ~TStandInServices();
+  bool Ready() const { return ready_; }
+
+  // Runs on the service thread while an Inhibit call is being answered.
+  std::function<void()> onInhibit;
+  std::vector<TInhibitCall> InhibitCalls();
+  // True while a lock handed out is still held by the caller (its end of the pipe open).
+  bool LockHeld();
+
+ private:
+  static int Inhibit(sd_bus_message* m, void* self, sd_bus_error* error);
+  static int OnBattery(sd_bus* bus, const char* path, const char* interface, const char* property,
+                       sd_bus_message* reply, void* self, sd_bus_error* error);
+  static int Percentage(sd_bus* bus, const char* path, const char* interface, const char* property,
+                        sd_bus_message* reply, void* self, sd_bus_error* error);
+
+  TStandInConfig config_;
+  sd_bus* bus_ = nullptr;
+  bool ready_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<TInhibitCall> calls_;
+  std::vector<int> lockEnds_;  // our ends of the pipes handed out
+};
+
+}  // namespace tavo::test
