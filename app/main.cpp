@@ -120,7 +120,7 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
   TQtAtapiSink sink(qtDialogs);
   TRealClock clock;
   // The drives are opened and probed before anything else, also in a second instance.
-  TDriveSession session(line.options, clock, sink);
+  TDriveSession session(line.options, clock, sink, {"tavoflash", &EmbeddedImage()});
   if (!session.Ok()) {
     std::fprintf(stderr, "tavoflash: %s\n", session.Error().c_str());
     return 2;

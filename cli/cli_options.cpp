@@ -16,6 +16,9 @@ void PrintCliUsage(std::FILE* to) {
                "                answered Cancel unless --reboot is given\n"
                "  --reboot      answer OK to the restart question\n"
                "  --list        only list the matching drives\n"
+               "  --check       only check whether a run would get past its checks on each\n"
+               "                drive, sending nothing that writes; names the line that\n"
+               "                would stop the run\n"
                "  --help        show this text\n"
                "  --version     show the program's version and the image it carries\n"
                "%s",
@@ -47,6 +50,8 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       options.reboot = true;
     } else if (arg == "--list") {
       options.list = true;
+    } else if (arg == "--check") {
+      options.check = true;
     } else {
       error = "unknown option " + arg;
       return false;

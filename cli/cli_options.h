@@ -14,6 +14,7 @@ struct TCliOptions {
   bool yes = false;
   bool reboot = false;
   bool list = false;
+  bool check = false;  // only check the drives with reading commands (see cli_check.h)
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_check.h"
 #include "cli/cli_options.h"
 #include "cli/cli_port.h"
 #include "cli/cli_run.h"
@@ -51,11 +52,13 @@ int Run(int argc, char** argv) {
 
   TRealClock clock;
   TCliAtapiSink sink;
-  TDriveSession session(line.options, clock, sink);
+  TDriveSession session(line.options, clock, sink, {"tavoflash-cli", &EmbeddedImage()});
   if (!session.Ok()) {
     std::fprintf(stderr, "tavoflash-cli: %s\n", session.Error().c_str());
     return kExitUsage;
   }
+
+  if (options.check) return RunCheck(session.Atapi(), EmbeddedImage(), clock);
 
   TCliPort* port = nullptr;
   TSystemRestarter restarter(

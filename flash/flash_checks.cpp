@@ -24,6 +24,11 @@ constexpr size_t kLegacyEntryLength = 17;
 // ---------------------------------------------------------------------------------------
 // Identity checks
 
+bool TFlashEngine::IsSpecialModelItem(const std::string& item) {
+  return item.size() >= 8 + kSpecialModelLength &&
+         item.compare(8, kSpecialModelLength, kSpecialModel) == 0;
+}
+
 bool TFlashEngine::DriveHasImageFamily() {
   uint8_t reply[100] = {};  // Inquiry fills 50; a failed one leaves FamilyCode 00h 00h
   atapi_.Inquiry(reply);

@@ -87,11 +87,7 @@ void TFlashEngine::RunFlash() {
   [&] {
     ReportPhase({.kind = TPhaseKind::CheckingDrive});
     if (!FamilyGate()) return;
-    const std::string item = state_.SelectedItemText();
-    if (item.size() >= 8 + kSpecialModelLength &&
-        item.compare(8, kSpecialModelLength, kSpecialModel) == 0) {
-      state_.selectedIsSpecialModel = 1;
-    }
+    if (IsSpecialModelItem(state_.SelectedItemText())) state_.selectedIsSpecialModel = 1;
     if (!CheckModel()) return;
     ReportPhase({.kind = TPhaseKind::RefreshingPatch});
     if (!RefreshPatchRegion()) return;

@@ -53,6 +53,9 @@ class TFlashEngine {
   // The last phase the last run reached; nothing when no run got as far as the checks.
   const std::optional<TPhase>& LastPhase() const { return phase_; }
 
+  // True when a list item names the model that also gets the design-marker check.
+  static bool IsSpecialModelItem(const std::string& item);
+
   bool FamilyGate();
   bool CheckFamily();
   bool CheckModel();

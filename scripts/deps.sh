@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
   libsystemd-dev dbus-daemon
+  nlohmann-json3-dev libssl-dev
   xvfb xauth
   # The Debian package and its check: manuals, icon renders, desktop entry and metadata
   # validators, lintian.

@@ -1,27 +1,103 @@
 #include "session/drive_session.h"
 
+#include <cstdio>
+#include <fstream>
+
+#include "drive/bus_recorder.h"
 #include "drive/linux/linux_ports.h"
 #include "emulator/profiles.h"
+#include "emulator/recording_reader.h"
+#include "emulator/replay_bus.h"
 #include "emulator/virtual_bus.h"
+#include "image/firmware_image.h"
+#include "platform/record_file.h"
+#include "session/version.h"
 
 namespace tavo {
 
 struct TDriveSession::TImpl {
   std::unique_ptr<TVirtualBus> bus;
+  std::unique_ptr<TReplayBus> replay;
   std::unique_ptr<TLinuxPassThroughPort> passThrough;
   std::unique_ptr<TLinuxAspiPort> aspi;
+  std::unique_ptr<TRecordFile> recordFile;
+  std::unique_ptr<TBusRecorder> recorder;
+  std::unique_ptr<TRecordingPassThroughPort> recordingPassThrough;
+  std::unique_ptr<TRecordingAspiPort> recordingAspi;
   bool initialized = false;
   bool emulated = false;
   std::string error;
+
+  bool OpenReplay(const std::string& path, TClock& clock, TAtapiSink& sink, TAtapiConfig& config);
+  bool StartRecording(const TStartupOptions& options, const TSessionIdentity& identity,
+                      TClock& clock, TAtapiConfig& config);
 };
 
-TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink)
+bool TDriveSession::TImpl::OpenReplay(const std::string& path, TClock& clock, TAtapiSink& sink,
+                                      TAtapiConfig& config) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "--emulate=replay: cannot read " + path;
+    return false;
+  }
+  std::string why;
+  std::optional<TRecording> recording = ReadRecording(in, why);
+  if (!recording) {
+    error = "--emulate=replay: " + path + " " + why;
+    return false;
+  }
+  config.passThrough = !recording->aspi;
+  replay = std::make_unique<TReplayBus>(
+      std::move(*recording), clock,
+      [&sink](const std::string& text) { sink.ShowPlainMessage(text); });
+  config.passThroughPort = replay.get();
+  config.aspiPort = replay.get();
+  return true;
+}
+
+bool TDriveSession::TImpl::StartRecording(const TStartupOptions& options,
+                                          const TSessionIdentity& identity, TClock& clock,
+                                          TAtapiConfig& config) {
+  recordFile = TRecordFile::Create(options.recordFile, options.recordOverwrite, error);
+  if (!recordFile) return false;
+  recorder = std::make_unique<TBusRecorder>(
+      clock, [file = recordFile.get()](const std::string& line) { file->WriteLine(line); });
+  TRecordingHeader header;
+  header.program = identity.program;
+  header.programVersion = ProgramVersion();
+  if (identity.image != nullptr) {
+    header.image = ImageDescription(*identity.image);
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "%04Xh", unsigned{identity.image->Header().Checksum});
+    header.imageChecksum = checksum;
+  }
+  header.kernel = KernelDescription();
+  header.aspi = !config.passThrough;
+  recorder->WriteHeader(header);
+  // Only the port the session talks through is recorded.
+  if (config.passThrough && config.passThroughPort != nullptr) {
+    recordingPassThrough =
+        std::make_unique<TRecordingPassThroughPort>(*config.passThroughPort, *recorder);
+    config.passThroughPort = recordingPassThrough.get();
+  }
+  if (!config.passThrough && config.aspiPort != nullptr) {
+    recordingAspi = std::make_unique<TRecordingAspiPort>(*config.aspiPort, *recorder);
+    config.aspiPort = recordingAspi.get();
+  }
+  return true;
+}
+
+TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink,
+                             const TSessionIdentity& identity)
     : impl_(std::make_unique<TImpl>()) {
   TAtapiConfig config;
   config.passThrough = !options.aspi;
   config.sink = &sink;
   config.clock = &clock;
-  if (options.emulate) {
+  if (options.emulate && !options.replayFile.empty()) {
+    impl_->emulated = true;
+    if (!impl_->OpenReplay(options.replayFile, clock, sink, config)) return;
+  } else if (options.emulate) {
     impl_->emulated = true;
     impl_->bus = std::make_unique<TVirtualBus>(clock);
     const std::vector<std::string> names =
@@ -47,6 +123,9 @@ TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAta
     impl_->error = "the drive-access object exists already";
     return;
   }
+  if (!options.recordFile.empty() && !impl_->StartRecording(options, identity, clock, config)) {
+    return;
+  }
   AtapiUnitInitialize(config);
   impl_->initialized = true;
 }
@@ -69,6 +148,9 @@ bool TDriveSession::Emulated() const {
 }
 TVirtualBus* TDriveSession::Bus() {
   return impl_->bus.get();
+}
+TReplayBus* TDriveSession::Replay() {
+  return impl_->replay.get();
 }
 
 }  // namespace tavo

@@ -19,13 +19,25 @@
 namespace tavo {
 
 class TVirtualBus;
+class TReplayBus;
+class TFirmwareImage;
+
+// What a recording's header says about the program (for --record).
+struct TSessionIdentity {
+  std::string program = "tavoflash";
+  const TFirmwareImage* image = nullptr;
+};
 
 // The ports the options call for, and the program-wide TAtapi built on them through
 // AtapiUnitInitialize; the destructor calls AtapiUnitFinalize and then releases the ports.
+// --emulate=replay:FILE reads the whole recording first (one that does not parse stops
+// the session with the line and the fault); --record FILE puts recording ports between
+// the TAtapi and the ports, and a replay's divergence goes to the sink.
 // The clock and the sink must outlive the session. Only one session may exist at a time.
 class TDriveSession {
  public:
-  TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink);
+  TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink,
+                const TSessionIdentity& identity = {});
   ~TDriveSession();
   TDriveSession(const TDriveSession&) = delete;
   TDriveSession& operator=(const TDriveSession&) = delete;
@@ -41,6 +53,8 @@ class TDriveSession {
   bool Emulated() const;
   // The bus that carries the virtual drives, nullptr when the drives are real.
   TVirtualBus* Bus();
+  // The drive answering from a recording, nullptr unless --emulate=replay:FILE.
+  TReplayBus* Replay();
 
  private:
   struct TImpl;

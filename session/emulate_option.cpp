@@ -22,6 +22,12 @@ TEmulateChoice ParseEmulateOption(const std::optional<std::string>& value) {
     choice.profiles.push_back("default");
     return choice;
   }
+  static const std::string kReplay = "replay:";
+  if (value->rfind(kReplay, 0) == 0) {
+    choice.replayFile = value->substr(kReplay.size());
+    if (choice.replayFile.empty()) choice.error = "--emulate=replay: needs a recording file";
+    return choice;
+  }
   size_t start = 0;
   while (true) {
     const size_t comma = value->find(',', start);

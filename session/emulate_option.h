@@ -9,12 +9,14 @@ namespace tavo {
 
 struct TEmulateChoice {
   std::vector<std::string> profiles;  // one virtual drive per name, in order
+  std::string replayFile;             // "replay:FILE": the recording to answer from
   std::string error;                  // non-empty when the value names an unknown profile
   bool Ok() const { return error.empty(); }
 };
 
 // value: the text after "--emulate=", or no value for a bare "--emulate" (one drive of the
 // "default" profile). Names are separated by commas; an empty name is an error.
+// "replay:FILE" (alone) names a recording instead of profiles.
 TEmulateChoice ParseEmulateOption(const std::optional<std::string>& value);
 
 // Recognises "--emulate" and "--emulate=..." in one argument. No value when arg is another

@@ -24,6 +24,19 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
     }
     options.emulate = true;
     options.profiles = std::move(choice->profiles);
+    options.replayFile = std::move(choice->replayFile);
+    return TOptionResult::Taken;
+  }
+  if (arg.rfind("--record=", 0) == 0 && arg.size() > 9) {
+    options.recordFile = arg.substr(9);
+    return TOptionResult::Taken;
+  }
+  if (arg == "--record" || arg == "--record=") {
+    error = "--record needs a file name: --record FILE";
+    return TOptionResult::Bad;
+  }
+  if (arg == "--record-overwrite") {
+    options.recordOverwrite = true;
     return TOptionResult::Taken;
   }
   const std::string prefix = "--transport=";
@@ -57,7 +70,7 @@ bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& opt
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     // The options that need a value take it from the next argument too.
-    if ((arg == "--transport" || arg == "--log") && i + 1 < args.size()) {
+    if ((arg == "--transport" || arg == "--log" || arg == "--record") && i + 1 < args.size()) {
       arg += "=" + args[++i];
     }
     switch (ParseStartupOption(arg, options, error)) {
@@ -111,7 +124,15 @@ std::string StartupOptionsHelp() {
          "                on /dev/sgN; also sg); TAVOFLASH_TRANSPORT=NAME does the same\n"
          "  --log=FILE, --log FILE\n"
          "                write the run's log to FILE as well (every run is also logged\n"
-         "                under $XDG_STATE_HOME/tavoflash, default ~/.local/state/tavoflash)\n";
+         "                under $XDG_STATE_HOME/tavoflash, default ~/.local/state/tavoflash)\n"
+
+         "  --emulate=replay:FILE\n"
+         "                attach one virtual drive that answers from a recording made\n"
+         "                with --record (on the recording's transport)\n"
+         "  --record=FILE, --record FILE\n"
+         "                write every command sent to the drives and every reply to FILE\n"
+         "                (JSON lines); an existing FILE is kept unless\n"
+         "                --record-overwrite is given\n";
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {

@@ -26,6 +26,13 @@ struct TStartupOptions {
   bool transportGiven = false;
   // --log FILE: the run's log is written to FILE as well.
   std::string logPath;
+  // --emulate=replay:FILE: one virtual drive answering from a session recording (its
+  // transport is the recording's).
+  std::string replayFile;
+  // --record FILE: every command and reply of the session goes to FILE; an existing FILE
+  // is replaced only with --record-overwrite.
+  std::string recordFile;
+  bool recordOverwrite = false;
 };
 
 enum class TOptionResult {
@@ -35,15 +42,15 @@ enum class TOptionResult {
 };
 
 // Looks at one command-line argument. Recognises "--emulate", "--emulate=LIST",
-// "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io" for the default) and
-// "--log=FILE".
+// "--emulate=replay:FILE", "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io"
+// for the default), "--log=FILE", "--record=FILE" and "--record-overwrite".
 TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& options,
                                  std::string& error);
 
 // Runs ParseStartupOption over every argument (argv[0] excluded by the caller); the
-// arguments that are not start-up options go to rest, in order. "--transport NAME" and
-// "--log FILE" (value as the next argument) are taken as well. False on the first bad
-// option, with error set.
+// arguments that are not start-up options go to rest, in order. "--transport NAME",
+// "--log FILE" and "--record FILE" (value as the next argument) are taken as well. False on the
+// first bad option, with error set.
 bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& options,
                       std::vector<std::string>& rest, std::string& error);
 

@@ -34,15 +34,18 @@ const char* ProgramVersion() {
   return TAVO_PROGRAM_VERSION;
 }
 
-std::string VersionText(const std::string& program, const TFirmwareImage& image) {
-  std::string text = program + " " + ProgramVersion() + "\nfirmware image: ";
-  if (!image.Valid()) return text + image.CheckError() + "\n";
+std::string ImageDescription(const TFirmwareImage& image) {
+  if (!image.Valid()) return image.CheckError();
   const std::optional<std::string> identity = TemplateIdentity(image);
   const TImageHeader header = image.Header();
   char tail[64];
-  std::snprintf(tail, sizeof tail, ", checksum %04Xh, %u bank%s\n", unsigned{header.Checksum},
+  std::snprintf(tail, sizeof tail, ", checksum %04Xh, %u bank%s", unsigned{header.Checksum},
                 unsigned{header.BankCount}, header.BankCount == 1 ? "" : "s");
-  return text + (identity ? *identity : std::string("no identity")) + tail;
+  return (identity ? *identity : std::string("no identity")) + tail;
+}
+
+std::string VersionText(const std::string& program, const TFirmwareImage& image) {
+  return program + " " + ProgramVersion() + "\nfirmware image: " + ImageDescription(image) + "\n";
 }
 
 }  // namespace tavo

@@ -15,6 +15,10 @@ const char* ProgramVersion();
 //   tavoflash-cli 1.01
 //   firmware image: TAVO    QRD-1040C       1.08, checksum 1234h, 8 banks
 // An image that fails its check, or has no identity, says so in the second line.
+// The image part of the version text without its line end, e.g.
+//   TAVO    QRD-1040C       1.08, checksum 1234h, 8 banks
+std::string ImageDescription(const TFirmwareImage& image);
+
 std::string VersionText(const std::string& program, const TFirmwareImage& image);
 
 }  // namespace tavo

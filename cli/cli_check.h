@@ -1,0 +1,18 @@
+// tavoflash-cli --check: one verdict line per discovered drive on standard output, from
+// reading commands only (flash/drive_check.h).
+//
+// Exit codes: 0 every matching drive would get past the checks, 1 a matching drive would
+// be stopped (or the image stops every run), 2 no drive matches the image.
+#pragma once
+
+#include <cstdio>
+
+#include "drive/atapi.h"
+#include "drive/clock.h"
+#include "image/firmware_image.h"
+
+namespace tavo {
+
+int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out = stdout);
+
+}  // namespace tavo

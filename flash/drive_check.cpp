@@ -1,0 +1,77 @@
+#include "flash/drive_check.h"
+
+#include <algorithm>
+
+#include "flash/flash_engine.h"
+#include "flash/flash_state.h"
+#include "flash/user_port.h"
+
+namespace tavo {
+
+namespace {
+
+// Keeps the log lines; progress, controls and questions go nowhere (a check asks nothing).
+class TCheckPort final : public TUserPort {
+ public:
+  void AddLog(const std::string& text) override { lines.push_back(text); }
+  void SetProgress(int) override {}
+  void SetProgressRange(int, int) override {}
+  void RepaintProgress() override {}
+  void ProcessMessages() override {}
+  void SetControlEnabled(TControl, bool) override {}
+  void RepaintControl(TControl) override {}
+  bool AskReboot() override { return false; }
+  void RequestReboot() override {}
+  std::vector<std::string> lines;
+};
+
+}  // namespace
+
+TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock) {
+  TCheckReport report;
+  TFlashState state;
+  TCheckPort port;
+  TFlashEngine engine(state, atapi, image, port, clock);
+  engine.CopyHeader();
+  engine.BitBtn1Click();
+  report.imageIdentity = state.edit1;
+  if (state.edit1.empty()) {
+    // A run stops at its first step with this line (after any the image check logged).
+    report.imageStopLine = port.lines.empty() ? "Err:File Error !!" : port.lines.back();
+    return report;
+  }
+  engine.FillDriveList();
+  const std::vector<std::string> items = state.items;
+  const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
+  for (int row = 0; row < count; ++row) {
+    TDriveVerdict verdict;
+    verdict.row = row;
+    verdict.item = TFlashEngine::DriveItemText(atapi.Drive(row));
+    for (size_t i = 0; i < items.size() && i < state.driveMap.size(); ++i) {
+      if (state.driveMap[i] == row) verdict.listIndex = static_cast<int>(i);
+    }
+    if (verdict.listIndex < 0) {
+      report.drives.push_back(std::move(verdict));
+      continue;
+    }
+    // The run's checks, in the run's order, on this drive.
+    state.selectedItem = verdict.listIndex;
+    state.selectedIsSpecialModel = 0;
+    engine.SelectCurrentItem();
+    port.lines.clear();
+    bool ok = engine.FamilyGate();
+    if (ok) {
+      state.selectedIsSpecialModel = TFlashEngine::IsSpecialModelItem(verdict.item) ? 1 : 0;
+      ok = engine.CheckModel();
+    }
+    if (ok && state.imageHasDesignMarker && state.selectedIsSpecialModel) {
+      ok = engine.CheckDesignMarker();
+    }
+    verdict.passes = ok;
+    if (!ok) verdict.stopLine = port.lines.empty() ? std::string() : port.lines.back();
+    report.drives.push_back(std::move(verdict));
+  }
+  return report;
+}
+
+}  // namespace tavo

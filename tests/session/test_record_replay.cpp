@@ -1,0 +1,240 @@
+// Record -> replay: a session recorded at the port seam replays to the same log lines,
+// outcome, drive messages and virtual time on both transports; a changed byte ends the
+// replay at its command; a recording that does not parse is rejected whole; the check
+// sends only reading commands.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "drive/recording_format.h"
+#include "platform/record_file.h"
+#include "tests/session/replay_support.h"
+
+namespace tavo::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct TCase {
+  std::string profile;
+  bool aspi;
+};
+
+void PrintTo(const TCase& c, std::ostream* os) {
+  *os << c.profile << (c.aspi ? " over the sg driver" : " over pass-through");
+}
+
+class RoundTrip : public ::testing::TestWithParam<TCase> {};
+
+TEST_P(RoundTrip, ReplayGivesTheSameSession) {
+  const TSessionRun recorded = RecordSession(*FindProfile(GetParam().profile), GetParam().aspi);
+  ASSERT_FALSE(ParseRecording(recorded.recording).commands.empty());
+  const TSessionRun replayed = ReplaySession(recorded.recording);
+  EXPECT_EQ(replayed.logs, recorded.logs);
+  EXPECT_EQ(replayed.verified, recorded.verified);
+  EXPECT_EQ(replayed.messages, recorded.messages);
+  EXPECT_EQ(replayed.elapsedMs, recorded.elapsedMs);
+}
+
+std::vector<TCase> AllCases() {
+  std::vector<TCase> cases;
+  for (const std::string& name : ProfileNames()) {
+    cases.push_back({name, false});
+    cases.push_back({name, true});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProfile, RoundTrip, ::testing::ValuesIn(AllCases()),
+                         [](const auto& info) {
+                           std::string name =
+                               info.param.profile + (info.param.aspi ? "_aspi" : "_sptd");
+                           for (char& c : name) {
+                             if (c == '-') c = '_';
+                           }
+                           return name;
+                         });
+
+// The lines of a recording, and the line of command seq.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+size_t CommandLine(const std::vector<std::string>& lines, const std::string& cdbPrefix) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].find("\"cdb\":\"" + cdbPrefix) != std::string::npos) return i;
+  }
+  return lines.size();
+}
+
+TEST(Replay, OneChangedByteEndsTheReplayAtItsCommand) {
+  for (const bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "aspi" : "sptd");
+    const TSessionRun recorded = RecordSession(*FindProfile("default"), aspi);
+    std::vector<std::string> lines = Lines(recorded.recording);
+    // The commit: mode 4 of the flash write command. Its selector byte is changed.
+    const size_t at = CommandLine(lines, "5a00384153a004");
+    ASSERT_LT(at, lines.size());
+    const size_t cdb = lines[at].find("\"cdb\":\"") + 7;
+    lines[at].replace(cdb + 14, 2, "ff");
+    const TRecording parsed = ParseRecording(Join(lines));
+    uint64_t seq = 0;
+    for (const TRecordedCommand& c : parsed.commands) {
+      if (c.cdb[5] == 0xA0 && c.cdb[6] == 0x04) seq = c.seq;
+    }
+    ASSERT_NE(seq, 0u);
+
+    std::string divergence;
+    const TSessionRun replayed = ReplaySession(Join(lines), TSessionKind::Flash, &divergence);
+    EXPECT_THAT(divergence, HasSubstr("command " + std::to_string(seq) + " differs"));
+    EXPECT_THAT(divergence, HasSubstr("recorded"));
+    EXPECT_THAT(divergence, HasSubstr("5A 00 38 41 53 A0 04 FF"));  // as recorded
+    EXPECT_THAT(divergence, HasSubstr("5A 00 38 41 53 A0 04 E8"));  // as sent
+    // The drive stops answering: the run fails and the report reaches the user once.
+    EXPECT_FALSE(replayed.verified);
+    EXPECT_EQ(std::count(replayed.messages.begin(), replayed.messages.end(), divergence), 1);
+  }
+}
+
+TEST(Replay, ChangedDataSentEndsTheReplay) {
+  const TSessionRun recorded = RecordSession(*FindProfile("default"), false);
+  std::vector<std::string> lines = Lines(recorded.recording);
+  const size_t at = CommandLine(lines, "5a00384153a00500");  // bank 0's download
+  ASSERT_LT(at, lines.size());
+  const size_t digest = lines[at].find("\"sha256\":\"") + 10;
+  lines[at][digest] = lines[at][digest] == '0' ? '1' : '0';
+  std::string divergence;
+  ReplaySession(Join(lines), TSessionKind::Flash, &divergence);
+  EXPECT_THAT(divergence, HasSubstr("differs from the recording"));
+  EXPECT_THAT(divergence, HasSubstr("data sha256"));
+}
+
+TEST(Replay, ACommandAfterTheEndOfTheRecordingEndsTheReplay) {
+  const TSessionRun recorded = RecordSession(*FindProfile("default"), false);
+  std::vector<std::string> lines = Lines(recorded.recording);
+  const size_t keep = CommandLine(lines, "5a00384153a0");  // up to the first download
+  lines.resize(keep);
+  std::string divergence;
+  const TSessionRun replayed = ReplaySession(Join(lines), TSessionKind::Flash, &divergence);
+  EXPECT_THAT(divergence, HasSubstr("was sent after the recording ended"));
+  EXPECT_FALSE(replayed.verified);
+}
+
+std::string ReadError(const std::string& text) {
+  std::istringstream in(text);
+  std::string error;
+  EXPECT_FALSE(ReadRecording(in, error)) << "accepted:\n" << text;
+  return error;
+}
+
+TEST(Replay, RecordingsThatDoNotParseAreRejectedWithTheirLine) {
+  const std::string good = RecordSession(*FindProfile("default"), false).recording;
+  std::vector<std::string> lines = Lines(good);
+
+  // Cut in the middle of its last line.
+  EXPECT_THAT(ReadError(good.substr(0, good.size() - 10)),
+              HasSubstr("line " + std::to_string(lines.size()) + ": "));
+  // Cut right after a closing brace: parses, but has no line end.
+  EXPECT_THAT(ReadError(good.substr(0, good.size() - 1)), HasSubstr("cut short"));
+
+  std::vector<std::string> bad = lines;
+  bad[5] = "{\"type\":\"cmd\", oops";
+  EXPECT_THAT(ReadError(Join(bad)), HasSubstr("line 6: not JSON"));
+
+  bad = lines;
+  const size_t at = CommandLine(bad, "12");
+  bad[at].replace(bad[at].find("\"cdb\":\"") + 7, 2, "zz");
+  EXPECT_THAT(ReadError(Join(bad)), HasSubstr("line " + std::to_string(at + 1) + ": \"cdb\""));
+
+  bad = lines;
+  bad.erase(bad.begin() + static_cast<long>(CommandLine(bad, "12")));  // seq 1 missing
+  EXPECT_THAT(ReadError(Join(bad)), HasSubstr("command 2 where command 1 belongs"));
+
+  bad = lines;
+  bad[0] = "{\"type\":\"slots\",\"count\":1}";
+  EXPECT_THAT(ReadError(Join(bad)), HasSubstr("line 1: "));
+  EXPECT_THAT(ReadError(""), HasSubstr("line 1: the recording is empty"));
+}
+
+TEST(Recording, LongDataIsDigestedAndRepeatedRepliesReferToIt) {
+  const TRecording recording =
+      ParseRecording(RecordSession(*FindProfile("default"), false).recording);
+  int digests = 0;
+  int references = 0;
+  for (const TRecordedCommand& c : recording.commands) {
+    if (c.dataOut.is_object()) {
+      EXPECT_GT(c.dataOut["length"].get<uint64_t>(), rec::kDataOutHexLimit);
+      ++digests;
+    }
+    if (c.dataIn.is_object() && c.dataIn.dump().find("\"from\"") != std::string::npos) ++references;
+  }
+  EXPECT_EQ(digests, 8);       // the eight bank downloads
+  EXPECT_GT(references, 100);  // the read-back of what was downloaded
+}
+
+TEST(Check, EveryProfileGetsItsVerdictWithReadingCommandsOnly) {
+  const std::map<std::string, std::string> stops = {
+      {"other-family", "Err:The firmware is not support this device!!(4)"},
+      {"no-marker", "This firmware isn't support !!(10)"},
+  };
+  for (const std::string& name : ProfileNames()) {
+    for (const bool aspi : {false, true}) {
+      SCOPED_TRACE(name + (aspi ? " aspi" : " sptd"));
+      const TSessionRun run = RecordSession(*FindProfile(name), aspi, TSessionKind::Check);
+      ASSERT_EQ(run.check.drives.size(), 1u);
+      const TDriveVerdict& v = run.check.drives[0];
+      if (name == "legacy-unlisted") {
+        EXPECT_EQ(v.listIndex, -1);
+      } else if (stops.count(name) != 0) {
+        EXPECT_FALSE(v.passes);
+        EXPECT_EQ(v.stopLine, stops.at(name));
+      } else {
+        EXPECT_TRUE(v.passes) << v.stopLine;
+      }
+      for (const TRecordedCommand& c : ParseRecording(run.recording).commands) {
+        const bool inquiry = c.cdb[0] == 0x12;
+        const bool firmwareRead =
+            c.cdb.size() >= 6 && c.cdb[0] == 0x5A && c.cdb[2] == 0x33 && c.cdb[5] == 0x10;
+        EXPECT_TRUE(inquiry || firmwareRead) << "sent " << rec::Hex(c.cdb);
+        EXPECT_EQ(c.direction, "in");
+      }
+    }
+  }
+}
+
+TEST(RecordFile, AnExistingFileIsKeptUnlessOverwriteIsGiven) {
+  char path[] = "/tmp/tavo_record_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::string error;
+  EXPECT_EQ(TRecordFile::Create(path, false, error), nullptr);
+  EXPECT_THAT(error, HasSubstr("exists already; give --record-overwrite"));
+  {
+    auto file = TRecordFile::Create(path, true, error);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->WriteLine("{}"));
+  }
+  std::ifstream in(path);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(all, "{}\n");
+  std::remove(path);
+}
+
+}  // namespace
+}  // namespace tavo::test
