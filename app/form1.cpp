@@ -21,16 +21,12 @@
 #include <utility>
 
 #include "app/log_marks.h"
+#include "app/raw_text.h"
 #include "session/drive_report.h"
 
 namespace tavo {
 
 namespace {
-
-// Drive and image identities are raw INQUIRY bytes: shown byte for byte, never decoded.
-QString Text(const std::string& s) {
-  return QString::fromLatin1(s.data(), qsizetype(s.size()));
-}
 
 // Forwards double clicks anywhere on the status bar (its panel and progress bar included)
 // to the window.
@@ -205,7 +201,7 @@ void TForm1::FormCreate() {
 // --- TStartupHooks ---
 
 void TForm1::ShowImageIdentity(const std::string& identity) {
-  Edit1->setText(Text(identity));
+  Edit1->setText(RawText(identity));
 }
 
 bool TForm1::Confirm(const std::string& question) {
@@ -215,7 +211,7 @@ bool TForm1::Confirm(const std::string& question) {
 bool TForm1::ChooseDrive(TFlashState& state) {
   const QSignalBlocker block(SelDevice);
   for (const std::string& item : state.items) {
-    SelDevice->addItem(Text(item));
+    SelDevice->addItem(RawText(item));
   }
   SelDevice->setCurrentIndex(state.selectedItem);
   return true;
@@ -233,14 +229,14 @@ bool TForm1::NoMatchingDrive() {
 
 void TForm1::ShowSelection(const std::string& caption, const std::string& /*selected*/) {
   ShowSelectedItem();
-  setWindowTitle(Text(caption));
+  setWindowTitle(RawText(caption));
 }
 
 void TForm1::ShowSelectedItem() {
   const std::string text = state_.SelectedItemText();
-  StatusPanel0->setFont(FittingFont(font(), {Text(text)}, StatusPanel0->contentsRect().width()));
-  StatusPanel0->setText(Text(text));
-  StatusPanel0->setToolTip(Text(text));
+  StatusPanel0->setFont(FittingFont(font(), {RawText(text)}, StatusPanel0->contentsRect().width()));
+  StatusPanel0->setText(RawText(text));
+  StatusPanel0->setToolTip(RawText(text));
   if (text.empty()) {
     BitBtn2->setEnabled(false);
   }
@@ -344,160 +340,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-}
-
-// --- TUserPort ---
-
-bool TForm1::OnGuiThread() const {
-  return QThread::currentThread() == thread();
-}
-
-template <typename F>
-void TForm1::Post(F&& f) {
-  QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
-}
-
-template <typename F>
-void TForm1::Await(F&& f) {
-  if (OnGuiThread()) {
-    f();
-    return;
-  }
-  QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
-}
-
-void TForm1::AddLog(const std::string& text) {
-  if (!OnGuiThread()) {
-    // The event loop runs during a run: the line is painted with the next paint, together
-    // with whatever else arrived, rather than on its own.
-    Post([this, text] {
-      AddLogNow(text);
-      ListBox1->viewport()->update();
-    });
-    return;
-  }
-  AddLogNow(text);
-  // Painted at once, after the scroll, so that the new line is on screen even while a
-  // blocking step keeps the event loop from running. The rows live in the viewport: a
-  // repaint of the list widget itself does not reach them.
-  ListBox1->viewport()->repaint();
-}
-
-void TForm1::AddLogNow(const std::string& text) {
-  ListBox1->addItem(Text(text));
-  MarkIfFailure(ListBox1->item(ListBox1->count() - 1), text);
-  if (record_ != nullptr) {
-    record_->Line(text);
-  }
-  ListBox1->setCurrentRow(ListBox1->count() - 1);
-  ListBox1->scrollToBottom();
-}
-
-void TForm1::SetProgress(int value) {
-  if (OnGuiThread()) {
-    SetProgressNow(value);
-    return;
-  }
-  std::lock_guard<std::mutex> lock(progressMutex_);
-  if (progressSlot_ && !progressSlot_->delivered) {
-    progressSlot_->value = value;  // the delivery on its way takes this value instead
-    return;
-  }
-  progressSlot_ = std::make_shared<TProgressSlot>(TProgressSlot{value, false});
-  Post([this, slot = progressSlot_] {
-    int latest;
-    {
-      std::lock_guard<std::mutex> guard(progressMutex_);
-      slot->delivered = true;
-      latest = slot->value;
-    }
-    SetProgressNow(latest);
-  });
-}
-
-void TForm1::SetProgressNow(int value) {
-  // The bar ignores values outside its range; a position past either end shows as that end.
-  ProgressBar1->setValue(std::clamp(value, ProgressBar1->minimum(), ProgressBar1->maximum()));
-}
-
-void TForm1::SetProgressRange(int minimum, int maximum) {
-  if (!OnGuiThread()) {
-    {
-      std::lock_guard<std::mutex> lock(progressMutex_);
-      progressSlot_.reset();  // later values go after the range change
-    }
-    Post([this, minimum, maximum] { SetProgressRangeNow(minimum, maximum); });
-    return;
-  }
-  SetProgressRangeNow(minimum, maximum);
-}
-
-void TForm1::SetProgressRangeNow(int minimum, int maximum) {
-  // An empty range (a bank of length 0) would turn the bar into a busy indicator; it is
-  // shown as an empty bar instead.
-  if (maximum <= minimum) {
-    ProgressBar1->setRange(minimum, minimum + 1);
-    ProgressBar1->setValue(minimum);
-    return;
-  }
-  ProgressBar1->setRange(minimum, maximum);
-}
-
-void TForm1::RepaintProgress() {
-  // From the worker there is nothing to do: the GUI thread's event loop paints the bar.
-  if (OnGuiThread()) ProgressBar1->repaint();
-}
-
-void TForm1::ProcessMessages() {
-  // Only the GUI thread has window messages; the worker leaves them to its event loop.
-  if (OnGuiThread()) QCoreApplication::processEvents();
-}
-
-QWidget* TForm1::ControlWidget(TControl control) const {
-  switch (control) {
-    case TControl::SelDevice:
-      return SelDevice;
-    case TControl::BitBtn2:
-      return BitBtn2;
-    case TControl::BitBtn3:
-      return BitBtn3;
-  }
-  return nullptr;
-}
-
-void TForm1::SetControlEnabled(TControl control, bool enabled) {
-  if (!OnGuiThread()) {
-    Post([this, control, enabled] { SetControlEnabled(control, enabled); });
-    return;
-  }
-  if (QWidget* w = ControlWidget(control)) {
-    w->setEnabled(enabled);
-  }
-}
-
-void TForm1::RepaintControl(TControl control) {
-  if (!OnGuiThread()) {
-    // Painted with the event loop's next paint.
-    Post([this, control] {
-      if (QWidget* w = ControlWidget(control)) w->update();
-    });
-    return;
-  }
-  if (QWidget* w = ControlWidget(control)) {
-    w->repaint();
-  }
-}
-
-bool TForm1::AskReboot() {
-  bool ok = false;
-  Await([this, &ok] {
-    ok = dialogs_.AskOkCancel("Warning", "Reboot this computer right now ?", TDialogIcon::Warning);
-  });
-  return ok;
-}
-
-void TForm1::RequestReboot() {
-  Await([this] { restarter_.RequestReboot(); });
 }
 
 }  // namespace tavo

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/dialogs.h"
 #include "drive/atapi.h"
@@ -174,5 +175,21 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   QPushButton* BitBtn2 = nullptr;
   QPushButton* BitBtn3 = nullptr;
 };
+
+// Post runs f on the window's thread later, in order with the other posted calls; Await
+// runs it there and waits for it (at once when already on that thread).
+template <typename F>
+inline void TForm1::Post(F&& f) {
+  QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+template <typename F>
+inline void TForm1::Await(F&& f) {
+  if (OnGuiThread()) {
+    f();
+    return;
+  }
+  QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
 
 }  // namespace tavo
