@@ -14,11 +14,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/restart.h"
+#include "tests/support/stand_in_bus.h"
 
 namespace tavo {
 namespace {
@@ -26,39 +28,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-
-// A dbus-daemon of its own, ended with the object.
-class TPrivateBus {
- public:
-  TPrivateBus() {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') address_ += c;
-    close(out[0]);
-  }
-  ~TPrivateBus() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Address() const { return address_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string address_;
-};
 
 // org.freedesktop.login1.Manager.Reboot on its own connection and thread; records each
 // call and answers it, or refuses it when told.
@@ -137,25 +106,17 @@ class RestartTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (bus_.Address().empty()) GTEST_SKIP() << "dbus-daemon could not be started";
-    const char* saved = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-    savedAddress_ = saved != nullptr ? std::optional<std::string>(saved) : std::nullopt;
     // The system bus of this process is the private one.
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.Address().c_str(), 1);
+    override_.emplace(bus_.Address());
   }
-  void TearDown() override {
-    if (savedAddress_) {
-      setenv("DBUS_SYSTEM_BUS_ADDRESS", savedAddress_->c_str(), 1);
-    } else {
-      unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
-  }
+  void TearDown() override { override_.reset(); }
   TSystemRestarter::TReport Recording() {
     return {.log = [this](const std::string& line) { lines_.push_back(line); },
             .failure = [this](const std::string& why) { failures_.push_back(why); }};
   }
 
-  TPrivateBus bus_;
-  std::optional<std::string> savedAddress_;
+  test::TPrivateBus bus_;
+  std::optional<test::TSystemBusOverride> override_;
   std::vector<std::string> lines_;
   std::vector<std::string> failures_;
 };
