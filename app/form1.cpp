@@ -85,8 +85,10 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
       restarter_(restarter),
       atapi_(atapi),
       engine_(state_, atapi, image, *this, clock),
-      image_(image) {
+      image_(image),
+      clock_(clock) {
   BuildControls();
+  BuildCheckAction();
 #ifndef QT_NO_SESSIONMANAGER
   // A session logout that arrives while messages are processed inside a run is refused
   // like any other close request: the drive must not be left half flashed.
@@ -105,9 +107,9 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
 }
 
 TForm1::~TForm1() {
-  // Destroyed under a run only when the program is being torn down anyway: the run still
-  // goes to its end, with its questions answered here, before the window goes.
-  while (runInProgress_) {
+  // Destroyed under a run or a check only when the program is being torn down anyway: it
+  // still goes to its end, with its questions answered here, before the window goes.
+  while (runInProgress_ || checkInProgress_) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
 }
@@ -252,8 +254,9 @@ void TForm1::SelDeviceChange(int index) {
 }
 
 void TForm1::BitBtn2Click() {
-  if (runInProgress_) return;
+  if (runInProgress_ || checkInProgress_) return;
   runInProgress_ = true;
+  CheckAction->setEnabled(false);
   signalNoticeShown_ = false;
   deferral_ = std::make_unique<TSignalDeferral>();
   if (deferral_->Active()) {
@@ -293,6 +296,7 @@ void TForm1::FinishRun() {
   const int caught = deferral_ ? deferral_->Caught() : 0;
   deferral_.reset();
   runInProgress_ = false;
+  CheckAction->setEnabled(true);
   ShowOutcome();
   emit RunFinished();
   if (caught != 0) EndBySignal(caught);

@@ -6,6 +6,10 @@
 // made (queued); questions are asked on the GUI thread while the worker waits for the
 // answer. Until the run has ended (RunFinished), close requests are refused and
 // terminating signals wait (the first one is noted in the log).
+//
+// The window's context menu (right-click) holds the check of the drives: the same reading
+// commands only check as tavoflash-cli --check, on the same worker thread, with its verdict
+// lines in the log. A check and a run never overlap.
 #pragma once
 
 #include <QWidget>
@@ -15,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "drive/atapi.h"
@@ -35,6 +40,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QAction;
 class QProgressBar;
 class QPushButton;
 class QSocketNotifier;
@@ -77,6 +83,8 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   const TFlashEngine& Engine() const { return engine_; }
   // True from "&Start" until the run has ended and RunFinished has been emitted.
   bool RunInProgress() const { return runInProgress_; }
+  // True from the check's start until its lines are in the log and CheckFinished is emitted.
+  bool CheckInProgress() const { return checkInProgress_; }
 
   // Shown in the log when a close request arrives while the drive is being flashed.
   // Short enough to fit the log without being cut off.
@@ -89,12 +97,16 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
  signals:
   // The run started by "&Start" has ended: the controls are back and closing works again.
   void RunFinished();
+  // The check of the drives has ended: its verdict lines are in the log.
+  void CheckFinished();
 
  public slots:
   void BitBtn2Click();
   void BitBtn3Click();
   void SelDeviceChange(int index);
   void StatusBar1DblClick();
+  // Checks every drive with reading commands only, on the worker thread.
+  void CheckDrivesClick();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -130,6 +142,9 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void SetProgressRangeNow(int minimum, int maximum);
   void OnSignalArrived();
   void FinishRun();
+  // The context menu's check action (form1_check.cpp).
+  void BuildCheckAction();
+  void FinishCheck(const std::vector<std::string>& lines);
 
   TFlashState state_;
   TDialogs& dialogs_;
@@ -138,6 +153,7 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   TFlashEngine engine_;
   bool closeScheduled_ = false;
   const TFirmwareImage& image_;
+  TClock& clock_;
   TRunRecord* record_ = nullptr;
   bool noDrive_ = false;
   std::function<void(bool)> runEnded_;
@@ -153,6 +169,10 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // reports now (read by the worker while it still held the drive).
   TOutcomeClass runOutcome_ = TOutcomeClass::NothingWritten;
   std::string runRevision_;
+  // The check: GUI-thread state; the controls it locks get back the state they had.
+  bool checkInProgress_ = false;
+  bool startEnabledBeforeCheck_ = false;
+  bool listEnabledBeforeCheck_ = false;
   QSocketNotifier* signalNotifier_ = nullptr;
   // Progress values from the worker: consecutive values share one delivery, the last
   // value wins; a range change starts a new delivery so the order stays as called.
@@ -174,6 +194,7 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   QListWidget* ListBox1 = nullptr;
   QPushButton* BitBtn2 = nullptr;
   QPushButton* BitBtn3 = nullptr;
+  QAction* CheckAction = nullptr;
 };
 
 // Post runs f on the window's thread later, in order with the other posted calls; Await

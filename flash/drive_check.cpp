@@ -1,6 +1,7 @@
 #include "flash/drive_check.h"
 
 #include <algorithm>
+#include <string>
 
 #include "flash/flash_engine.h"
 #include "flash/flash_state.h"
@@ -72,6 +73,27 @@ TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clo
     report.drives.push_back(std::move(verdict));
   }
   return report;
+}
+
+std::vector<std::string> CheckReportLines(const TCheckReport& report) {
+  if (!report.imageStopLine.empty()) {
+    return {"check: every run stops at the image: " + report.imageStopLine};
+  }
+  std::vector<std::string> lines;
+  bool listed = false;
+  for (const TDriveVerdict& v : report.drives) {
+    if (v.listIndex < 0) {
+      lines.push_back("check: " + v.item + ": not listed, the image is for " +
+                      report.imageIdentity);
+      continue;
+    }
+    listed = true;
+    const std::string head = "check: [" + std::to_string(v.listIndex) + "] " + v.item;
+    lines.push_back(v.passes ? head + ": a run would get past the checks"
+                             : head + ": a run would stop with: " + v.stopLine);
+  }
+  if (!listed) lines.emplace_back("Can't find the device to upgrade !!");
+  return lines;
 }
 
 }  // namespace tavo

@@ -32,4 +32,9 @@ struct TCheckReport {
 
 TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock);
 
+// The report as the user reads it, one line per drive (or the one line of an image that
+// stops every run), ending with "Can't find the device to upgrade !!" when no drive is
+// listed. Both front ends show exactly these lines.
+std::vector<std::string> CheckReportLines(const TCheckReport& report);
+
 }  // namespace tavo

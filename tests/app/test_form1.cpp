@@ -1,6 +1,7 @@
 // The main window over virtual drives on a virtual clock: the start-up paths, the flash run
 // started from the button, the status bar and the close request during a run. Message
 // boxes are answered by TScriptedDialogs; no real modal box is ever shown.
+#include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -28,6 +29,7 @@
 #include "drive/clock.h"
 #include "emulator/profiles.h"
 #include "emulator/virtual_bus.h"
+#include "emulator/virtual_drive.h"
 #include "image/firmware_image.h"
 #include "platform/drive_lock.h"
 #include "platform/restart.h"
@@ -115,6 +117,7 @@ struct THarness {
   QPushButton* Start() const { return Find<QPushButton>("BitBtn2"); }
   QPushButton* Exit() const { return Find<QPushButton>("BitBtn3"); }
   QListWidget* Log() const { return Find<QListWidget>("ListBox1"); }
+  QAction* Check() const { return Find<QAction>("CheckAction"); }
   QStringList LogLines() const {
     QStringList lines;
     for (int i = 0; i < Log()->count(); ++i) lines << Log()->item(i)->text();
@@ -418,7 +421,9 @@ class TForm1Test : public QObject {
     int closeAttempts = 0;
     bool wmCloseResult = true;
     bool askedOnGuiThread = false;
+    bool checkDisabledAtQuestion = false;
     h.dialogs.onRebootQuestion = [&] {
+      checkDisabledAtQuestion = !h.Check()->isEnabled();
       // The run is on its worker; the question belongs to the GUI thread.
       askedOnGuiThread = QThread::currentThread() == qApp->thread();
       disabledAtQuestion = h.ControlsDisabled();
@@ -435,6 +440,8 @@ class TForm1Test : public QObject {
 
     QVERIFY(askedOnGuiThread);
     QVERIFY(disabledAtQuestion);
+    QVERIFY(checkDisabledAtQuestion);
+    QVERIFY(h.Check()->isEnabled());
     QCOMPARE(closeAttempts, 1);
     QVERIFY(!closeResult);
     QVERIFY(!wmCloseResult);
@@ -514,6 +521,49 @@ class TForm1Test : public QObject {
     QVERIFY(log.mid(outcome).join(' ').contains("Do not power off"));
     QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(),
              QString("Failed: do not power off, run again"));
+  }
+
+  // The context menu's check: the terminal's verdict lines in the log, reading commands
+  // only, no run meanwhile, and the window's selected drive selected again afterwards.
+  void checkFromTheContextMenuWritesNothing() {
+    THarness h(Profiles({"default", "other-family"}));
+    QVERIFY(h.form->actions().contains(h.Check()));
+    QCOMPARE(h.form->contextMenuPolicy(), Qt::ActionsContextMenu);
+    for (int k = 0; k < 2; ++k) h.bus.Drive(k).ClearHistory();
+    QSignalSpy finished(h.form.get(), &TForm1::CheckFinished);
+    QSignalSpy runFinished(h.form.get(), &TForm1::RunFinished);
+
+    h.Check()->trigger();
+    QVERIFY(h.form->CheckInProgress());
+    QVERIFY(!h.Start()->isEnabled());
+    QVERIFY(!h.Check()->isEnabled());
+    h.form->BitBtn2Click();  // refused while the check runs
+    QVERIFY(finished.count() > 0 || finished.wait(60000));
+
+    QVERIFY(!h.form->RunInProgress());
+    QCOMPARE(runFinished.count(), 0);
+    QVERIFY(h.ControlsEnabled());
+    QVERIFY(h.Check()->isEnabled());
+    const QStringList log = h.LogLines();
+    QCOMPARE(log.size(), kNotice.size() + 2);
+    QCOMPARE(log[kNotice.size()],
+             "check: [0] " + kDefaultItem + ": a run would get past the checks");
+    QVERIFY2(log.last().startsWith("check: [1] " + kDefaultItem + ": a run would stop with: Err"),
+             qPrintable(log.last()));
+    QCOMPARE(h.atapi->DriveHandle(), h.atapi->Drive(0).Handle);
+    for (int k = 0; k < 2; ++k) {
+      const std::vector<TCommandRecord>& history = h.bus.Drive(k).History();
+      QVERIFY(!history.empty());
+      for (const TCommandRecord& c : history) {
+        const bool writes =
+            c.kind == TCommandKind::FlashDownload || c.kind == TCommandKind::FlashCommit ||
+            c.kind == TCommandKind::FlashRetry || c.kind == TCommandKind::WritePatch ||
+            c.kind == TCommandKind::StartStopUnit || c.kind == TCommandKind::StopPlayScan;
+        QVERIFY2(!writes,
+                 qPrintable(
+                     QString("drive %1 got command kind %2").arg(k).arg(static_cast<int>(c.kind))));
+      }
+    }
   }
 };
 
