@@ -16,17 +16,6 @@ std::string SenseHex(const uint8_t* sense, size_t size) {
   return rec::Hex({sense, size});
 }
 
-uint8_t SrbDirection(uint8_t flags) {
-  const uint8_t dir = flags & (kDirIn | kDirOut);
-  return dir == kDirIn || dir == kDirOut ? dir : kDirNone;
-}
-
-uint8_t PassThroughDirection(uint8_t dataIn) {
-  if (dataIn == kDataIn) return kDirIn;
-  if (dataIn == kDataOut) return kDirOut;
-  return kDirNone;
-}
-
 const char* WaitName(TWaitResult result) {
   switch (result) {
     case TWaitResult::Signalled:

@@ -23,6 +23,18 @@ inline constexpr uint8_t kDataOut = 0;
 inline constexpr uint8_t kDataIn = 1;
 inline constexpr uint8_t kDataUnspecified = 2;
 
+// The direction code of a request, from an SRB's flags or a pass-through record's DataIn;
+// kDirNone for anything else.
+inline uint8_t SrbDirection(uint8_t flags) {
+  const uint8_t dir = flags & (kDirIn | kDirOut);
+  return dir == kDirIn || dir == kDirOut ? dir : kDirNone;
+}
+inline uint8_t PassThroughDirection(uint8_t dataIn) {
+  if (dataIn == kDataIn) return kDirIn;
+  if (dataIn == kDataOut) return kDirOut;
+  return kDirNone;
+}
+
 // The pass-through record: what the program hands the kernel for one command.
 struct TScsiPassThroughDirect {
   uint16_t Length = 0;  // 44, the size of the record on the platform it was defined for

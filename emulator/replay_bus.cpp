@@ -13,17 +13,6 @@ namespace {
 constexpr uint32_t kDefaultTimeoutMs = kPassThroughTimeoutSec * 1000u;
 constexpr uint8_t SS_ABORT_FAIL = 0xE3;
 
-uint8_t SrbDirection(uint8_t flags) {
-  const uint8_t dir = flags & (kDirIn | kDirOut);
-  return dir == kDirIn || dir == kDirOut ? dir : kDirNone;
-}
-
-uint8_t PassThroughDirection(uint8_t dataIn) {
-  if (dataIn == kDataIn) return kDirIn;
-  if (dataIn == kDataOut) return kDirOut;
-  return kDirNone;
-}
-
 std::string SpacedHex(const std::vector<uint8_t>& bytes) {
   std::string out;
   for (uint8_t b : bytes) {
