@@ -1,6 +1,8 @@
 // What a virtual drive holds when it powers on (INQUIRY data, the older firmware in its
 // flash) and what it runs once programming has ended.
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "emulator/drive_state.h"
 #include "image/identity_format.h"
@@ -18,7 +20,57 @@ void PutField(uint8_t* out, const std::string& text, size_t width) {
   }
 }
 
+// The older firmware: a deterministic pseudo-random fill per profile seed. Computing it costs
+// far more than copying it, and test rigs and the fuzzer power drives on many thousands of
+// times, so each seed's fill is made once. Map nodes never move, so the reference stays valid.
+const std::vector<uint8_t>& OlderFirmware(uint32_t seed) {
+  static std::mutex mutex;
+  static auto* const fills = new std::map<uint32_t, std::vector<uint8_t>>;  // never destroyed
+  const std::lock_guard<std::mutex> lock(mutex);
+  auto [it, made] = fills->try_emplace(seed);
+  if (made) {
+    std::vector<uint8_t>& fill = it->second;
+    fill.resize(kFlashSize);
+    uint32_t x = seed;
+    for (auto& b : fill) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      b = static_cast<uint8_t>(x >> 24);
+    }
+  }
+  return it->second;
+}
+
+struct TSpares {
+  std::mutex mutex;
+  std::vector<std::vector<uint8_t>> blocks;
+};
+constexpr size_t kMaxSpares = 8;
+
+// Never destroyed: a drive owned by a static object may still hand its block back at exit.
+TSpares& Spares() {
+  static TSpares* const spares = new TSpares;
+  return *spares;
+}
+
 }  // namespace
+
+std::vector<uint8_t> TakeSpareFlash() {
+  TSpares& spares = Spares();
+  const std::lock_guard<std::mutex> lock(spares.mutex);
+  if (spares.blocks.empty()) return {};
+  std::vector<uint8_t> flash = std::move(spares.blocks.back());
+  spares.blocks.pop_back();
+  return flash;
+}
+
+void KeepSpareFlash(std::vector<uint8_t>&& flash) {
+  if (flash.capacity() < kFlashSize) return;
+  TSpares& spares = Spares();
+  const std::lock_guard<std::mutex> lock(spares.mutex);
+  if (spares.blocks.size() < kMaxSpares) spares.blocks.push_back(std::move(flash));
+}
 
 void TVirtualDrive::TImpl::PowerOn() {
   // INQUIRY data: CD/DVD device, removable, 96 bytes, identity, revision, family.
@@ -34,15 +86,8 @@ void TVirtualDrive::TImpl::PowerOn() {
   inquiry[38] = profile.family[0];
   inquiry[39] = profile.family[1];
 
-  // The older firmware: a deterministic pseudo-random fill per profile seed.
-  flash.assign(kFlashSize, 0);
-  uint32_t x = profile.firmwareSeed != 0 ? profile.firmwareSeed : 0x1234567u;
-  for (auto& b : flash) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x >> 24);
-  }
+  if (flash.capacity() < kFlashSize) flash = TakeSpareFlash();
+  flash = OlderFirmware(profile.firmwareSeed != 0 ? profile.firmwareSeed : 0x1234567u);
   // Nothing before the template may look like one (byte 0 of a template is 05h).
   for (uint32_t p = 0; p < kInquiryTemplateOffset; ++p) {
     if (flash[p] == scsi::kDeviceTypeOptical) flash[p] = scsi::kDeviceTypeOptical + 1;
