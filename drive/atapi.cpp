@@ -66,10 +66,10 @@ TAtapi::~TAtapi() {
     config_.aspiPort->Unload();
     aspiLibrary_ = false;
   }
-  if (lastOpenedHandle_ != 0 && lastOpenedHandle_ != kInvalidHandle &&
-      config_.passThroughPort != nullptr) {
-    config_.passThroughPort->Close(lastOpenedHandle_);
+  if (config_.passThroughPort != nullptr) {
+    for (const TDeviceHandle handle : openedHandles_) config_.passThroughPort->Close(handle);
   }
+  openedHandles_.clear();
 }
 
 bool TAtapi::IsNtPlatform() {
@@ -91,6 +91,7 @@ uint8_t TAtapi::ExecCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, 
 
   TAspiPort* port = config_.aspiPort;
   if (port == nullptr || !execRequest_) return kStatusFailed;
+  if (!aspiTargetSet_) return SS_NO_DEVICE;
   TEventHandle event = port->CreateEvent();
   if (event == kNoEvent) return kStatusFailed;
 
@@ -262,6 +263,7 @@ int TAtapi::DiscoverDrives() {
         if (IsAccessError(error)) ShowAccessHint(port->SlotName(slot));
         continue;
       }
+      openedHandles_.push_back(handle);
       driveHandle_ = handle;
       // Cleared first: a failed INQUIRY leaves an empty identity that matches no image.
       uint8_t inquiry[scsi::kInquiryLength] = {};
@@ -280,7 +282,7 @@ int TAtapi::DiscoverDrives() {
   TAspiPort* port = config_.aspiPort;
   if (port == nullptr) return driveCount_;
   const int adapters = static_cast<int>(port->GetSupportInfo() & 0xFF);
-  TSrbGDEVBlock probe;
+  TSrbGDEVBlock& probe = probe_;
   for (int ha = 0; ha < adapters; ++ha) {
     for (int target = 0; target < 8; ++target) {
       for (int lun = 0; lun < 8; ++lun) {
@@ -294,7 +296,7 @@ int TAtapi::DiscoverDrives() {
         probe.SRB_Lun = static_cast<uint8_t>(lun);
         probe.SRB_Rsvd1 = 0;
         port->SendGetDevType(probe);
-        while (probe.SRB_Status == SS_PENDING) PumpMessage();
+        WaitForProbe();
         if (probe.SRB_Status != SS_COMP || probe.SRB_DeviceType != scsi::kDeviceTypeOptical)
           continue;
         DriveEntry& row = drives_[driveCount_];
@@ -320,11 +322,30 @@ int TAtapi::DiscoverDrives() {
   return driveCount_;
 }
 
+void TAtapi::WaitForProbe() {
+  if (probe_.SRB_Status != SS_PENDING) return;
+  TRealClock realClock;
+  TClock& clock = config_.clock != nullptr ? *config_.clock : realClock;
+  constexpr uint32_t kPumpIntervalMs = 10;
+  const uint64_t start = clock.NowMs();
+  while (probe_.SRB_Status == SS_PENDING) {
+    PumpMessage();
+    if (probe_.SRB_Status != SS_PENDING) break;
+    if (clock.NowMs() - start >= kAspiWaitMs) {
+      // Still pending after as long as any command may take: nothing usable answers there.
+      probe_.SRB_Status = SS_NO_DEVICE;
+      break;
+    }
+    clock.Sleep(kPumpIntervalMs);
+  }
+}
+
 std::string TAtapi::DeviceName(int row) const {
   return row >= 0 && row < kDriveTableRows ? deviceNames_[static_cast<size_t>(row)] : std::string();
 }
 
 void TAtapi::SetTarget(uint8_t haId, uint8_t target, uint8_t lun) {
+  aspiTargetSet_ = true;
   haId_ = haId;
   targetId_ = target;
   lun_ = lun;
@@ -334,6 +355,7 @@ void TAtapi::SelectDrive(int32_t row) {
   // Only rows of the table can be selected; any other index leaves the current drive.
   if (row < 0 || row >= kDriveTableRows) return;
   const DriveEntry& entry = drives_[static_cast<size_t>(row)];
+  aspiTargetSet_ = row < driveCount_;
   driveHandle_ = entry.Handle;
   haId_ = entry.HaId;
   targetId_ = entry.TargetId;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "drive/clock.h"
 #include "drive/ports.h"
@@ -112,6 +113,17 @@ class TAtapi {
   TPassThroughBlock passThrough_{};
   bool accessHintShown_ = false;
   bool checkCondition_ = false;  // the last command ended in CHECK CONDITION
+  // Every handle a successful open returned, each closed once by the destructor.
+  std::vector<TDeviceHandle> openedHandles_;
+  // ASPI: the address was set for a drive (by discovery or by selecting a row that holds
+  // one). Without it nothing is sent: address 0:0:0 may be any device, even a disk.
+  bool aspiTargetSet_ = false;
+  // The device-type probe lives as long as the object: a port that completes it after the
+  // wait gave up writes here, never into a stack frame that is gone.
+  TSrbGDEVBlock probe_{};
+
+  // Waits, pumping messages, while the probe is pending, at most as long as a command.
+  void WaitForProbe();
 
   void NoteAspiCompletion(const TSrbExecSCSICmd& srb);
 

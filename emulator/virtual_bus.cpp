@@ -1,6 +1,7 @@
 #include "emulator/virtual_bus.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -31,6 +32,25 @@ TDataDirection FromSrbFlags(uint8_t flags) {
   }
 }
 
+// The sense a reader of /dev/sgN gets, copied from the kernel's sg driver (sg_new_read in
+// drivers/scsi/sg.c): sense is written only when the status carries CHECK CONDITION and the
+// device sent sense, and then 8 + its additional sense length (byte 7) bytes of the
+// driver's zeroed 96-byte sense buffer, cut to the reader's mx_sb_len. Otherwise the
+// reader's sense area keeps what it held. The Linux port asks for
+// min(SRB_SenseLen, sizeof SenseArea) and copies the sb_len_wr bytes it got.
+void DeliverAspiSense(const TCommandResult& r, TSrbExecSCSICmd& srb) {
+  constexpr size_t kKernelSenseBuffer = 96;  // SCSI_SENSE_BUFFERSIZE
+  constexpr uint8_t kMaskedCheckCondition = 0x01;
+  const uint8_t masked = (r.status >> 1) & 0x7F;
+  if ((masked & kMaskedCheckCondition) == 0 || r.senseLength == 0) return;
+  std::array<uint8_t, kKernelSenseBuffer> buffer{};
+  std::memcpy(buffer.data(), r.sense.data(), std::min<size_t>(r.senseLength, r.sense.size()));
+  const size_t wanted = 8 + static_cast<size_t>(buffer[7]);
+  const size_t n = std::min(
+      {wanted, kKernelSenseBuffer, static_cast<size_t>(srb.SRB_SenseLen), sizeof srb.SenseArea});
+  std::memcpy(srb.SenseArea, buffer.data(), n);
+}
+
 }  // namespace
 
 TVirtualBus::TVirtualBus(TClock& clock) : clock_(clock) {}
@@ -38,7 +58,6 @@ TVirtualBus::~TVirtualBus() = default;
 
 TVirtualDrive& TVirtualBus::AddDrive(const TDriveProfile& profile) {
   drives_.push_back(std::make_unique<TVirtualDrive>(profile, clock_));
-  openCount_.push_back(0);
   return *drives_.back();
 }
 
@@ -71,25 +90,23 @@ TDeviceHandle TVirtualBus::Open(int slot, int& error) {
     return kInvalidHandle;
   }
   error = 0;
-  ++openCount_[static_cast<size_t>(slot)];
-  return slot;
+  const TDeviceHandle handle = nextHandle_++;
+  open_[handle] = slot;
+  return handle;
 }
 
 void TVirtualBus::Close(TDeviceHandle handle) {
-  if (handle >= 0 && handle < DriveCount() && openCount_[static_cast<size_t>(handle)] > 0) {
-    --openCount_[static_cast<size_t>(handle)];
-  }
+  if (open_.erase(handle) == 0) ++badCloses_;
 }
 
 int TVirtualBus::Execute(TDeviceHandle handle, TPassThroughBlock& block) {
-  if (handle < 0 || handle >= DriveCount() || openCount_[static_cast<size_t>(handle)] == 0) {
-    return EBADF;
-  }
+  const auto open = open_.find(handle);
+  if (open == open_.end()) return EBADF;
   TScsiPassThroughDirect& sptd = block.Sptd;
   if (sptd.CdbLength == 0 || sptd.CdbLength > sizeof(sptd.Cdb)) return EINVAL;
   if (sptd.DataTransferLength > 0 && sptd.DataBuffer == nullptr) return EFAULT;
 
-  TVirtualDrive& drive = Drive(handle);
+  TVirtualDrive& drive = Drive(open->second);
   const TCommandResult r = drive.Execute(sptd.Cdb, sptd.CdbLength, sptd.DataBuffer,
                                          sptd.DataTransferLength, FromDataIn(sptd.DataIn));
   if (r.systemError != 0) return r.systemError;
@@ -157,11 +174,7 @@ void TVirtualBus::Deliver(const TPending& p) {
   TSrbExecSCSICmd& srb = *p.srb;
   const size_t n = std::min<size_t>(p.data.size(), srb.SRB_BufLen);
   if (n > 0) std::memcpy(srb.SRB_BufPointer, p.data.data(), n);
-  if (p.result.senseLength > 0) {
-    const size_t s = std::min<size_t>(
-        {srb.SRB_SenseLen, sizeof(srb.SenseArea), static_cast<size_t>(p.result.senseLength)});
-    std::memcpy(srb.SenseArea, p.result.sense.data(), s);
-  }
+  DeliverAspiSense(p.result, srb);
   srb.SRB_HaStat = 0;
   srb.SRB_TargStat = p.result.status;
   srb.SRB_Status = p.result.status == 0 ? SS_COMP : SS_ERR;

@@ -1,6 +1,7 @@
 // TVirtualBus: a set of virtual drives behind both platform seams. On the pass-through
-// side slot k (k < drive count) holds drive k and its handle is k; on the ASPI side drive k
-// sits at host adapter k / 8, target k % 8, LUN 0. Both sides run each command through
+// side slot k (k < drive count) holds drive k; each open gives a new handle, from 3 up as
+// descriptors are, so 0 (the "no drive" handle) never reaches a drive. On the ASPI side
+// drive k sits at host adapter k / 8, target k % 8, LUN 0. Both sides run each command through
 // TVirtualDrive::Execute and apply the transport faults it reports on the shared clock.
 #pragma once
 
@@ -34,6 +35,9 @@ class TVirtualBus final : public TPassThroughPort, public TAspiPort {
   void SetAspiAvailable(bool available) { aspiAvailable_ = available; }
   void InjectOpenError(int slot, int error) { openErrors_[slot] = error; }
   int PendingRequests() const { return static_cast<int>(pending_.size()); }
+  // Handles opened and not closed yet; closes of a handle that was not open.
+  int OpenHandles() const { return static_cast<int>(open_.size()); }
+  int BadCloses() const { return badCloses_; }
 
   // TPassThroughPort
   int SlotCount() override;
@@ -74,7 +78,9 @@ class TVirtualBus final : public TPassThroughPort, public TAspiPort {
 
   TClock& clock_;
   std::vector<std::unique_ptr<TVirtualDrive>> drives_;
-  std::vector<int> openCount_;
+  std::map<TDeviceHandle, int> open_;  // open handle -> slot
+  TDeviceHandle nextHandle_ = 3;
+  int badCloses_ = 0;
   std::map<int, int> openErrors_;
   bool aspiAvailable_ = true;
   bool aspiLoaded_ = false;

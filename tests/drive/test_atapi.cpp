@@ -498,6 +498,15 @@ TEST_F(AspiTest, PendingProbeIsPolledWithMessagePumps) {
   EXPECT_EQ(sink.pumps, 3);
 }
 
+TEST_F(AspiTest, ProbeThatNeverCompletesCountsAsNoDeviceAfterThirtySeconds) {
+  port.pendingPumps = 1;  // nothing completes it
+  const uint64_t start = clock.NowMs();
+  TAtapi& a = Make();
+  EXPECT_EQ(a.DriveCount(), 0);
+  EXPECT_GE(clock.NowMs() - start, 30000u);
+  EXPECT_LT(clock.NowMs() - start, 31000u);
+}
+
 TEST_F(AspiTest, FailedInquiryStillCountsWithAnEmptyIdentity) {
   port.replies = {{TAspiReply::Immediate, SS_ERR, 2, {}}};
   TAtapi& a = Make();
