@@ -13,10 +13,34 @@ constexpr size_t kCapsPageSize = 28;
 constexpr uint8_t kPageControlChangeable = 1;
 constexpr uint8_t kPageControlSaved = 3;
 
+// What a lenient drive answers with GOOD instead of decoding: every vendor command and every
+// opcode it does not know.
+bool IsLenientlyAnswered(TCommandKind kind) {
+  switch (kind) {
+    case TCommandKind::FlashDownload:
+    case TCommandKind::FlashCommit:
+    case TCommandKind::FlashRetry:
+    case TCommandKind::FlashStatus:
+    case TCommandKind::ReadMemory:
+    case TCommandKind::ReadPatchInfo:
+    case TCommandKind::WritePatch:
+    case TCommandKind::ReadFirmware:
+    case TCommandKind::Unknown:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 TCommandResult TVirtualDrive::TImpl::Dispatch(const uint8_t* cdb, size_t cdbLength,
                                               TCommandKind kind) {
+  if (profile.lenient && IsLenientlyAnswered(kind)) {
+    if (direction != TDataDirection::In) return Good(0);
+    if (data != nullptr) std::memset(data, 0, length);
+    return Good(length);
+  }
   if (kind == TCommandKind::Unknown) return Check(scsi::kSenseInvalidOpcode);
   const size_t needed =
       (cdb[0] == scsi::kOpStopPlayScan || cdb[0] == scsi::kOpModeSense10) ? 10 : 6;

@@ -89,6 +89,12 @@ const std::vector<std::pair<std::string, TMaker>>& Makers() {
          p.refuseDownload = true;
          return p;
        }},
+      {"lenient",
+       [] {
+         TDriveProfile p = Default();
+         p.lenient = true;
+         return p;
+       }},
   };
   return makers;
 }

@@ -67,6 +67,11 @@ struct TDriveProfile {
 
   // Programming goes wrong by one byte (the first byte of the lowest programmed bank).
   bool corruptProgramming = false;
+
+  // The drive knows none of the vendor commands (nor any opcode it cannot decode) and,
+  // instead of refusing them, answers each with GOOD and zeroed data: nothing is ever
+  // written, yet every command seems to succeed.
+  bool lenient = false;
 };
 
 // Builds the named profile; no value for an unknown name.
