@@ -28,6 +28,9 @@ struct TDriveSession::TImpl {
   bool emulated = false;
   std::string error;
 
+  // Records the ports when asked to, then constructs the program-wide object.
+  void Start(const TStartupOptions& options, const TSessionIdentity& identity, TClock& clock,
+             TAtapiConfig& config);
   bool OpenReplay(const std::string& path, TClock& clock, TAtapiSink& sink, TAtapiConfig& config);
   bool StartRecording(const TStartupOptions& options, const TSessionIdentity& identity,
                       TClock& clock, TAtapiConfig& config);
@@ -119,15 +122,31 @@ TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAta
     impl_->passThrough = std::make_unique<TLinuxPassThroughPort>();
     config.passThroughPort = impl_->passThrough.get();
   }
+  impl_->Start(options, identity, clock, config);
+}
+
+TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink,
+                             const TSessionPorts& ports, const TSessionIdentity& identity)
+    : impl_(std::make_unique<TImpl>()) {
+  TAtapiConfig config;
+  config.passThrough = !options.aspi;
+  config.sink = &sink;
+  config.clock = &clock;
+  config.passThroughPort = ports.passThrough;
+  config.aspiPort = ports.aspi;
+  impl_->emulated = ports.emulated;
+  impl_->Start(options, identity, clock, config);
+}
+
+void TDriveSession::TImpl::Start(const TStartupOptions& options, const TSessionIdentity& identity,
+                                 TClock& clock, TAtapiConfig& config) {
   if (AtapiExists()) {
-    impl_->error = "the drive-access object exists already";
+    error = "the drive-access object exists already";
     return;
   }
-  if (!options.recordFile.empty() && !impl_->StartRecording(options, identity, clock, config)) {
-    return;
-  }
+  if (!options.recordFile.empty() && !StartRecording(options, identity, clock, config)) return;
   AtapiUnitInitialize(config);
-  impl_->initialized = true;
+  initialized = true;
 }
 
 TDriveSession::~TDriveSession() {

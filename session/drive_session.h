@@ -1,11 +1,16 @@
 // The drive session: the ports the start-up options call for (real devices on either
-// transport, or virtual drives) and the program-wide TAtapi built on them.
+// transport, or virtual drives), or ports the caller brings, and the program-wide TAtapi
+// built on them.
 //
 // Typical use:
 //   TDriveSession session(options, clock, sink);  // constructs the TAtapi
 //   if (!session.Ok()) { print session.Error(); exit 2; }
 //   ... session.Atapi() ...
 //   // the TAtapi is destroyed with the session
+//
+// Tests and the fuzzer bring their own drives and clock, and run the programs' start-up
+// over them:
+//   TDriveSession session(options, clock, sink, TSessionPorts{&bus, &bus});
 #pragma once
 
 #include <memory>
@@ -21,6 +26,14 @@ namespace tavo {
 class TVirtualBus;
 class TReplayBus;
 class TFirmwareImage;
+
+// Ports the caller brings instead of the ones the options call for. They must outlive the
+// session. The transport is still the options' choice, and --record still records them.
+struct TSessionPorts {
+  TPassThroughPort* passThrough = nullptr;
+  TAspiPort* aspi = nullptr;
+  bool emulated = true;  // the drives are not real ones: the computer is never restarted
+};
 
 // What a recording's header says about the program (for --record).
 struct TSessionIdentity {
@@ -38,6 +51,8 @@ class TDriveSession {
  public:
   TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink,
                 const TSessionIdentity& identity = {});
+  TDriveSession(const TStartupOptions& options, TClock& clock, TAtapiSink& sink,
+                const TSessionPorts& ports, const TSessionIdentity& identity = {});
   ~TDriveSession();
   TDriveSession(const TDriveSession&) = delete;
   TDriveSession& operator=(const TDriveSession&) = delete;
@@ -51,7 +66,8 @@ class TDriveSession {
   TAtapi& Atapi();
   // True when the drives are virtual: the front ends then never restart the computer.
   bool Emulated() const;
-  // The bus that carries the virtual drives, nullptr when the drives are real.
+  // The bus that carries the virtual drives the session built, nullptr when the drives are
+  // real or the caller brought the ports.
   TVirtualBus* Bus();
   // The drive answering from a recording, nullptr unless --emulate=replay:FILE.
   TReplayBus* Replay();

@@ -69,17 +69,20 @@ TEST(CliStartup, EachWayOutHasItsExitCode) {
   list.list = true;
   EXPECT_EQ(TCliStart({"default"}, list).exitCode, kExitVerified);
 
-  TCliOptions far;
-  far.yes = true;
-  far.drive = 3;
-  TCliStart outOfRange({"default"}, far);
-  EXPECT_EQ(outOfRange.exitCode, kExitUsage);
-  EXPECT_THAT(Read(outOfRange.err), HasSubstr("there is no drive 3 in the list (0 to 0)"));
-
-  TCliStart cancelled({"default"}, TCliOptions{}, "n\n");
-  EXPECT_EQ(cancelled.exitCode, kExitFailed);
-  EXPECT_TRUE(cancelled.rig.state.items.empty());
-
+  // One drive session at a time, as in the program.
+  {
+    TCliOptions far;
+    far.yes = true;
+    far.drive = 3;
+    TCliStart outOfRange({"default"}, far);
+    EXPECT_EQ(outOfRange.exitCode, kExitUsage);
+    EXPECT_THAT(Read(outOfRange.err), HasSubstr("there is no drive 3 in the list (0 to 0)"));
+  }
+  {
+    TCliStart cancelled({"default"}, TCliOptions{}, "n\n");
+    EXPECT_EQ(cancelled.exitCode, kExitFailed);
+    EXPECT_TRUE(cancelled.rig.state.items.empty());
+  }
   TCliOptions yes;
   yes.yes = true;
   TCliStart none({"legacy-unlisted"}, yes);
@@ -95,10 +98,12 @@ TEST(CliStartup, DriveTakesADeviceNodeFromTheList) {
   TCliOptions options;
   options.yes = true;
   options.drivePath = "emulated:sr1";
-  TCliStart s({"default", "normal-mode"}, options);
-  ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
-  EXPECT_EQ(s.rig.state.selectedItem, 1);
-  EXPECT_THAT(Read(s.out), HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
+  {
+    TCliStart s({"default", "normal-mode"}, options);
+    ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
+    EXPECT_EQ(s.rig.state.selectedItem, 1);
+    EXPECT_THAT(Read(s.out), HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
+  }
 
   options.drivePath = "/dev/sr7";
   TCliStart missing({"default"}, options);

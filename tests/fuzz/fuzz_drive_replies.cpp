@@ -1,10 +1,12 @@
 // Hostile drive replies: the virtual drives answer every command, then the fuzz input
 // rewrites each reply (data-in bytes, status, sense, transport fault, refusal, lost
-// completion). The real TAtapi and TFlashEngine run discovery, the start-up steps and a
-// whole flash run over it on a virtual clock, on either transport.
+// completion). The programs' own drive session (and so the real TAtapi) and start-up
+// sequence, then TFlashEngine's whole flash run, go over it on a virtual clock, on either
+// transport.
 //
 // Input: byte 0 bit 0 ASPI, bits 1-2 drive count - 1 (at most 3), bit 3 identity-check flag
-// 10h, bit 4 scrambled image; then one profile index per drive; the rest steers the replies.
+// 10h, bit 4 scrambled image; then one profile index per drive; the rest steers the replies
+// (and, once the list is up, which listed drive is chosen).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +18,8 @@
 #include "flash/flash_engine.h"
 #include "flash/flash_state.h"
 #include "image/firmware_image.h"
+#include "session/drive_session.h"
+#include "session/startup.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -29,6 +33,22 @@ const std::vector<uint8_t>& Image(int variant) {
   };
   return images[variant & 3];
 }
+
+// Answers OK, picks the listed drive the input names and goes on when none matches (as the
+// window does), so Start is pressed on every input.
+class TFuzzHooks final : public tavo::TStartupHooks {
+ public:
+  explicit TFuzzHooks(tavo::fuzz::TInput& in) : in_(in) {}
+  bool Confirm(const std::string&) override { return true; }
+  bool ChooseDrive(tavo::TFlashState& state) override {
+    if (!state.items.empty()) state.selectedItem = in_.Byte() % state.items.size();
+    return true;
+  }
+  bool NoMatchingDrive() override { return true; }
+
+ private:
+  tavo::fuzz::TInput& in_;
+};
 
 }  // namespace
 
@@ -47,22 +67,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   fuzz::TMutatingPort port(bus, clock, in);
   fuzz::TQuietSink sink;
-  TAtapiConfig config;
-  config.passThrough = !aspi;
-  config.passThroughPort = &port;
-  config.aspiPort = &port;
-  config.sink = &sink;
-  config.clock = &clock;
-  TAtapi atapi(config);
+  TStartupOptions options;
+  options.emulate = true;
+  options.aspi = aspi;
+  TDriveSession session(options, clock, sink, TSessionPorts{&port, &port, true});
+  if (!session.Ok()) __builtin_trap();  // the session refused ports it was given
 
   const TFirmwareImage image(Image(variant));
   TFlashState state;
   fuzz::TQuietPort ui;
-  TFlashEngine engine(state, atapi, image, ui, clock);
-  engine.CopyHeader();
-  engine.BitBtn1Click();
-  engine.FillDriveList();
-  engine.SelectCurrentItem();
+  TFlashEngine engine(state, session.Atapi(), image, ui, clock);
+  TFuzzHooks hooks(in);
+  RunStartup(engine, state, ui, hooks);
   engine.BitBtn2Click();
   return 0;
 }

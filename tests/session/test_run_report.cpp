@@ -115,7 +115,7 @@ TEST(NoDrive, SaysWhetherNoDriveOrOnlyOtherModelsWereFound) {
   rig.Attach({});
   rig.bus->AddDrive(*FindProfile("default"));
   rig.bus->InjectOpenError(0, EACCES);
-  rig.atapi = test::MakeVirtualAtapi(*rig.bus, rig.sink, rig.clock);
+  rig.Reopen();
   ASSERT_EQ(rig.atapi->DriveCount(), 0);
   EXPECT_THAT(NoDriveReasons(*rig.atapi, identity)[0], HasSubstr("access to a drive was refused"));
 

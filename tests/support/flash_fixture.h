@@ -34,7 +34,7 @@ void PutUtf16(std::vector<uint8_t>& bank, size_t offset, const std::string& text
 
 class FlashTest : public ::testing::Test {
  protected:
-  // Builds the bus with one drive per profile and the TAtapi over it.
+  // Builds the bus with one drive per profile and the drive session over it.
   void Attach(const std::vector<TDriveProfile>& profiles, bool aspi = false) {
     rig_.Attach(profiles, aspi);
   }
@@ -58,7 +58,7 @@ class FlashTest : public ::testing::Test {
   TVirtualClock& clock_ = rig_.clock;
   std::unique_ptr<TVirtualBus>& bus_ = rig_.bus;
   TRecordingSink& sink_ = rig_.sink;
-  std::unique_ptr<TAtapi>& atapi_ = rig_.atapi;
+  TAtapi*& atapi_ = rig_.atapi;
   TFlashState& state_ = rig_.state;
   TRecordingPort& ui_ = rig_.ui;
   std::unique_ptr<TFlashEngine>& engine_ = rig_.engine;

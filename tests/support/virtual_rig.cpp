@@ -1,5 +1,7 @@
 #include "tests/support/virtual_rig.h"
 
+#include <gtest/gtest.h>
+
 namespace tavo::test {
 
 std::unique_ptr<TAtapi> MakeVirtualAtapi(TVirtualBus& bus, TAtapiSink& sink, TClock& clock,
@@ -15,10 +17,23 @@ std::unique_ptr<TAtapi> MakeVirtualAtapi(TVirtualBus& bus, TAtapiSink& sink, TCl
 
 void TVirtualRig::Attach(const std::vector<TDriveProfile>& profiles, bool aspi) {
   engine.reset();
-  atapi.reset();
+  atapi = nullptr;
+  session.reset();
   bus = std::make_unique<TVirtualBus>(clock);
   for (const TDriveProfile& p : profiles) bus->AddDrive(p);
-  atapi = MakeVirtualAtapi(*bus, sink, clock, aspi);
+  options.emulate = true;
+  options.aspi = aspi;
+  Reopen();
+}
+
+void TVirtualRig::Reopen() {
+  engine.reset();
+  atapi = nullptr;
+  session.reset();
+  session = std::make_unique<TDriveSession>(options, clock, sink,
+                                            TSessionPorts{bus.get(), bus.get(), true});
+  EXPECT_TRUE(session->Ok()) << session->Error();
+  if (session->Ok()) atapi = &session->Atapi();
   ClearHistories();
 }
 

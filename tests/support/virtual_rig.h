@@ -1,5 +1,6 @@
-// Virtual drives on a virtual clock with the real TAtapi over them, and the flash engine on
-// top: the rig the flash, terminal and window tests build their cases on.
+// Virtual drives on a virtual clock, the programs' own drive session (and so the real
+// TAtapi) over them, and the flash engine on top: the rig the flash, terminal and window
+// tests build their cases on.
 #pragma once
 
 #include <functional>
@@ -14,6 +15,7 @@
 #include "flash/flash_engine.h"
 #include "flash/flash_state.h"
 #include "image/firmware_image.h"
+#include "session/drive_session.h"
 #include "session/startup.h"
 #include "tests/support/recording.h"
 
@@ -31,9 +33,11 @@ std::unique_ptr<TAtapi> MakeVirtualAtapi(TVirtualBus& bus, TAtapiSink& sink, TCl
                                          bool aspi = false);
 
 struct TVirtualRig {
-  // (Re)builds the bus with one drive per profile and the TAtapi over it; drops the engine.
-  // The drives' command histories start empty.
+  // (Re)builds the bus with one drive per profile and the drive session over it; drops the
+  // engine. The drives' command histories start empty.
   void Attach(const std::vector<TDriveProfile>& profiles, bool aspi = false);
+  // A new drive session (a new TAtapi, so drives are discovered again) over the same bus.
+  void Reopen();
   // Builds the engine on the image (the embedded one by default) and runs the start-up
   // sequence with TConfirmingHooks; then clears the port's record and the histories.
   void StartUp(const TFirmwareImage* image = nullptr);
@@ -48,7 +52,9 @@ struct TVirtualRig {
   TVirtualClock clock;
   TRecordingSink sink;
   std::unique_ptr<TVirtualBus> bus;
-  std::unique_ptr<TAtapi> atapi;
+  TStartupOptions options;  // --emulate, and the transport Attach was given
+  std::unique_ptr<TDriveSession> session;
+  TAtapi* atapi = nullptr;  // the session's
   TFlashState state;
   TRecordingPort ui;
   std::unique_ptr<TFlashEngine> engine;
