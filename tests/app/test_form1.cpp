@@ -33,6 +33,7 @@
 #include "image/firmware_image.h"
 #include "platform/drive_lock.h"
 #include "platform/restart.h"
+#include "session/drive_session.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
 
@@ -90,21 +91,28 @@ class TCountingRestarter final : public TRestarter {
   void RequestReboot() override { ++requests; }
 };
 
-// One window over its own virtual drives. Members are destroyed window first, then drives.
+// One window over its own virtual drives, reached through the programs' drive session.
+// Members are destroyed window first, then the session, then the drives.
 struct THarness {
   TVirtualClock clock;
   TScriptedDialogs dialogs;
   test::TRecordingSink sink;
   TCountingRestarter restarter;
   TVirtualBus bus{clock};
-  std::unique_ptr<TAtapi> atapi;
+  std::unique_ptr<TDriveSession> session;
+  TAtapi* atapi = nullptr;
   std::unique_ptr<TForm1> form;
 
   explicit THarness(const std::vector<TDriveProfile>& profiles, bool aspi = false,
                     bool confirm = true, const TFirmwareImage& image = EmbeddedImage()) {
     for (const TDriveProfile& p : profiles) bus.AddDrive(p);
     sink.pump = [] { QCoreApplication::processEvents(); };
-    atapi = test::MakeVirtualAtapi(bus, sink, clock, aspi);
+    TStartupOptions options;
+    options.emulate = true;
+    options.aspi = aspi;
+    session = std::make_unique<TDriveSession>(options, clock, sink, TSessionPorts{&bus, &bus});
+    QVERIFY2(session->Ok(), session->Error().c_str());
+    atapi = &session->Atapi();
     dialogs.confirm = confirm;
     form = std::make_unique<TForm1>(*atapi, image, clock, dialogs, restarter);
   }
