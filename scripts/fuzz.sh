@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (the `fuzz` preset, clang) and runs each one for a fixed
 # number of inputs, starting from seeds generated from the virtual drive's profiles.
-#   bash scripts/fuzz.sh                 # 20000 runs per target (what CI does)
-#   bash scripts/fuzz.sh -runs=2000000   # a longer run; any libFuzzer option works
+#   bash scripts/fuzz.sh                 # 20000 runs per target (CI runs 5000)
+#   bash scripts/fuzz.sh -runs=1000000   # a long run; any libFuzzer option works
 # Findings are written to build/fuzz/findings/ and make the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
