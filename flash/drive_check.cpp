@@ -9,29 +9,12 @@
 
 namespace tavo {
 
-namespace {
-
-// Keeps the log lines; progress, controls and questions go nowhere (a check asks nothing).
-class TCheckPort final : public TUserPort {
- public:
-  void AddLog(const std::string& text) override { lines.push_back(text); }
-  void SetProgress(int) override {}
-  void SetProgressRange(int, int) override {}
-  void RepaintProgress() override {}
-  void ProcessMessages() override {}
-  void SetControlEnabled(TControl, bool) override {}
-  void RepaintControl(TControl) override {}
-  bool AskReboot() override { return false; }
-  void RequestReboot() override {}
-  std::vector<std::string> lines;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock) {
   TCheckReport report;
   TFlashState state;
-  TCheckPort port;
+  TLogOnlyPort port;  // a check asks nothing
   TFlashEngine engine(state, atapi, image, port, clock);
   engine.CopyHeader();
   engine.BitBtn1Click();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "flash/phase.h"
 
@@ -34,6 +35,27 @@ class TUserPort {
   // Where the run stands now; during the wait for the drive it is called again every
   // second with the elapsed time. Front ends that show no phase leave it as it is.
   virtual void SetPhase(const TPhase& /*phase*/) {}
+};
+
+// A port for runs nobody watches (the read-only check, tests, the fuzzer): it keeps the log
+// lines and shows nothing else, and answers the restart question with a fixed answer.
+class TLogOnlyPort : public TUserPort {
+ public:
+  explicit TLogOnlyPort(bool rebootAnswer = false) : rebootAnswer_(rebootAnswer) {}
+  void AddLog(const std::string& text) override { lines.push_back(text); }
+  void SetProgress(int) override {}
+  void SetProgressRange(int, int) override {}
+  void RepaintProgress() override {}
+  void ProcessMessages() override {}
+  void SetControlEnabled(TControl, bool) override {}
+  void RepaintControl(TControl) override {}
+  bool AskReboot() override { return rebootAnswer_; }
+  void RequestReboot() override {}
+
+  std::vector<std::string> lines;
+
+ private:
+  bool rebootAnswer_;
 };
 
 }  // namespace tavo

@@ -16,20 +16,10 @@
 namespace tavo {
 namespace {
 
-struct TRecordingUi : TUserPort {
-  void AddLog(const std::string& text) override { log.push_back(text); }
-  void SetProgress(int) override {}
-  void SetProgressRange(int, int) override {}
-  void RepaintProgress() override {}
-  void ProcessMessages() override {}
-  void SetControlEnabled(TControl, bool) override {}
-  void RepaintControl(TControl) override {}
-  bool AskReboot() override { return false; }
-  void RequestReboot() override {}
+struct TRecordingUi : TLogOnlyPort {
   bool Logged(const std::string& line) const {
-    return std::find(log.begin(), log.end(), line) != log.end();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
-  std::vector<std::string> log;
 };
 
 struct TQuietSink : TAtapiSink {
@@ -87,8 +77,8 @@ TEST_P(FlashRuns, EndsAsTheDriveDictates) {
   TRun run(c.profile, true);
   ASSERT_EQ(run.state.items.size(), 1u);
   run.engine->BitBtn2Click();
-  ASSERT_FALSE(run.ui.log.empty());
-  EXPECT_EQ(run.ui.log.back(), c.lastLine);
+  ASSERT_FALSE(run.ui.lines.empty());
+  EXPECT_EQ(run.ui.lines.back(), c.lastLine);
   TVirtualDrive& drive = run.bus.Drive(0);
   const TImageHeader header = EmbeddedImage().Header();
   if (c.flashed) {
@@ -148,7 +138,7 @@ TEST(FlashRunDetails, LegacyModelOffTheListIsStoppedByTheFamilyGate) {
   TRun run("legacy-unlisted", true);
   EXPECT_TRUE(run.state.items.empty());  // not the image's model: not listed
   EXPECT_FALSE(run.engine->FamilyGate());
-  EXPECT_EQ(run.ui.log.back(), "Err: Cannot update this device use this update file!!");
+  EXPECT_EQ(run.ui.lines.back(), "Err: Cannot update this device use this update file!!");
 }
 
 // Descriptors that name a bank past the eighth or a region running past the bank: the
@@ -175,7 +165,7 @@ TEST(FlashRunDetails, HostilePatchDescriptorsLeaveTheRunSafe) {
 TEST(FlashRunDetails, DefaultDriveFlashesOverAspiToo) {
   TRun run("default", false);
   run.engine->BitBtn2Click();
-  EXPECT_EQ(run.ui.log.back(), "Firmware Verify ok!!");
+  EXPECT_EQ(run.ui.lines.back(), "Firmware Verify ok!!");
 }
 
 }  // namespace

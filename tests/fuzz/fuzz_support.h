@@ -29,17 +29,10 @@ class TInput {
   size_t pos_ = 0;
 };
 
-class TQuietPort final : public TUserPort {
+// Says yes to the restart question, so the restart path runs too.
+class TQuietPort final : public TLogOnlyPort {
  public:
-  void AddLog(const std::string&) override {}
-  void SetProgress(int) override {}
-  void SetProgressRange(int, int) override {}
-  void RepaintProgress() override {}
-  void ProcessMessages() override {}
-  void SetControlEnabled(TControl, bool) override {}
-  void RepaintControl(TControl) override {}
-  bool AskReboot() override { return true; }
-  void RequestReboot() override {}
+  TQuietPort() : TLogOnlyPort(true) {}
 };
 
 class TQuietSink final : public TAtapiSink {
