@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace tavo::test {
 
@@ -54,6 +55,7 @@ TStandInServices::TStandInServices(const std::string& address, const TStandInCon
   static constexpr sd_bus_vtable kLogind[] = {
       SD_BUS_VTABLE_START(0),
       SD_BUS_METHOD("Inhibit", "ssss", "h", &TStandInServices::Inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
+      SD_BUS_METHOD("Reboot", "b", "", &TStandInServices::Reboot, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_VTABLE_END,
   };
   static constexpr sd_bus_vtable kUPower[] = {
@@ -122,6 +124,22 @@ int TStandInServices::Inhibit(sd_bus_message* m, void* self, sd_bus_error* /*err
   return r;
 }
 
+int TStandInServices::Reboot(sd_bus_message* m, void* self, sd_bus_error* /*error*/) {
+  auto* s = static_cast<TStandInServices*>(self);
+  int interactive = 0;
+  if (sd_bus_message_read(m, "b", &interactive) < 0) return -EINVAL;
+  {
+    std::lock_guard<std::mutex> lock(s->mutex_);
+    s->reboots_.push_back(
+        {interactive != 0, sd_bus_message_get_allow_interactive_authorization(m) > 0});
+  }
+  s->rebootArrived_.notify_all();
+  if (s->config_.refuseReboot) {
+    return sd_bus_reply_method_errorf(m, SD_BUS_ERROR_ACCESS_DENIED, "Not allowed here.");
+  }
+  return sd_bus_reply_method_return(m, "");
+}
+
 int TStandInServices::OnBattery(sd_bus*, const char*, const char*, const char*,
                                 sd_bus_message* reply, void* self, sd_bus_error*) {
   auto* s = static_cast<TStandInServices*>(self);
@@ -145,6 +163,12 @@ bool TStandInServices::LockHeld() {
   pollfd p{lockEnds_.back(), POLLIN, 0};
   // End of file (or a hang-up) once the caller has closed its end.
   return poll(&p, 1, 0) == 0;
+}
+
+std::vector<TStandInServices::TRebootCall> TStandInServices::WaitForRebootCalls(size_t n) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  rebootArrived_.wait_for(lock, std::chrono::seconds(10), [&] { return reboots_.size() >= n; });
+  return reboots_;
 }
 
 }  // namespace tavo::test

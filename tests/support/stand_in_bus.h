@@ -1,11 +1,12 @@
 // A private dbus-daemon and stand-in system services on it (never the machine's bus):
-// logind's Inhibit and UPower's power state, each answered on a thread of its own.
+// logind's Inhibit and Reboot and UPower's power state, answered on a thread of their own.
 #pragma once
 
 #include <sys/types.h>
 #include <systemd/sd-bus.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,7 @@ class TSystemBusOverride {
 // What the stand-ins offer. No logind / no UPower: the names are not taken.
 struct TStandInConfig {
   bool logind = true;
+  bool refuseReboot = false;      // Reboot answered with AccessDenied
   std::optional<bool> onBattery;  // UPower present when set
   double percentage = 100.0;
 };
@@ -50,6 +52,10 @@ class TStandInServices {
  public:
   struct TInhibitCall {
     std::string what, who, why, mode;
+  };
+  struct TRebootCall {
+    bool interactive;
+    bool authorizationAllowed;
   };
 
   TStandInServices(const std::string& address, const TStandInConfig& config);
@@ -61,9 +67,12 @@ class TStandInServices {
   std::vector<TInhibitCall> InhibitCalls();
   // True while a lock handed out is still held by the caller (its end of the pipe open).
   bool LockHeld();
+  // The Reboot calls received once n have arrived, or what arrived within ten seconds.
+  std::vector<TRebootCall> WaitForRebootCalls(size_t n);
 
  private:
   static int Inhibit(sd_bus_message* m, void* self, sd_bus_error* error);
+  static int Reboot(sd_bus_message* m, void* self, sd_bus_error* error);
   static int OnBattery(sd_bus* bus, const char* path, const char* interface, const char* property,
                        sd_bus_message* reply, void* self, sd_bus_error* error);
   static int Percentage(sd_bus* bus, const char* path, const char* interface, const char* property,
@@ -77,6 +86,8 @@ class TStandInServices {
   std::mutex mutex_;
   std::vector<TInhibitCall> calls_;
   std::vector<int> lockEnds_;  // our ends of the pipes handed out
+  std::vector<TRebootCall> reboots_;
+  std::condition_variable rebootArrived_;
 };
 
 }  // namespace tavo::test
