@@ -84,9 +84,10 @@ void TExclusiveDevice::Close() {
 
 int TExclusiveDevice::Open(const std::string& path) {
   Close();
-  // Read-only and non-blocking: no medium is needed, and nothing is sent through this
-  // descriptor; it only holds the claim.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+  // Read-write: the kernel stops polling an sr device for media events only while it is
+  // open exclusively for writing, and no poll may reach the drive during a flash.
+  // Non-blocking: no medium is needed. Nothing is sent through this descriptor.
+  const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
   if (fd < 0) return errno;
   fd_ = fd;
   return 0;

@@ -42,9 +42,9 @@ class TDriveLock {
   std::string path_;
 };
 
-// Opens a block device with O_EXCL for as long as the object lives: the kernel then
-// refuses the device to a mount and to other exclusive openers, and Open fails with EBUSY
-// while one of them holds it.
+// Opens a block device read-write with O_EXCL for as long as the object lives: the kernel
+// then refuses the device to a mount and to other exclusive openers (Open fails with
+// EBUSY while one of them holds it), and stops its own media polling of the drive.
 class TExclusiveDevice {
  public:
   TExclusiveDevice() = default;

@@ -3,6 +3,7 @@
 // the descriptor logind hands back is closed (Release, or the destructor).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tavo {
@@ -19,9 +20,10 @@ class TInhibitor {
   TInhibitor(const TInhibitor&) = delete;
   TInhibitor& operator=(const TInhibitor&) = delete;
 
-  // Asks logind on the system bus for the lock; why is shown to the user by the desktop.
-  // Empty on success, else why there is no lock.
-  std::string Take(const std::string& why);
+  // Asks logind on the system bus for the lock, waiting at most timeoutUsec for the bus and
+  // the answer; why is shown to the user by the desktop. Empty on success, else why there
+  // is no lock.
+  std::string Take(const std::string& why, uint64_t timeoutUsec = 3'000'000);
   void Release();
   bool Held() const { return fd_ >= 0; }
 

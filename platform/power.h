@@ -2,6 +2,7 @@
 // how full the battery is (the display device's Percentage).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 namespace tavo {
@@ -11,7 +12,8 @@ struct TPowerState {
   double percentage = 100.0;
 };
 
-// Nothing when there is no system bus or no UPower on it.
-std::optional<TPowerState> ReadPowerState();
+// Nothing when there is no system bus or no UPower on it, or when they did not answer
+// within timeoutUsec (all calls together).
+std::optional<TPowerState> ReadPowerState(uint64_t timeoutUsec = 3'000'000);
 
 }  // namespace tavo

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/system_bus.h"
+
 namespace tavo {
 
 namespace {
@@ -40,43 +42,48 @@ void TSystemRestarter::RequestReboot() {
     if (report_.failure) report_.failure(why);
   };
 
-  auto bus = std::make_unique<TBus>();
-  int r = sd_bus_open_system(&bus->bus);
-  if (r < 0) return fail(ErrnoText("cannot connect to the system bus", r));
-  r = sd_bus_set_allow_interactive_authorization(bus->bus, 1);
-  if (r < 0) return fail(ErrnoText("cannot allow interactive authorisation", r));
-
-  sd_bus_message* call = nullptr;
-  r = sd_bus_message_new_method_call(bus->bus, &call, kService, kObject, kInterface, kMethod);
-  if (r >= 0) r = sd_bus_message_append(call, "b", 1);  // interactive: polkit may ask
-  if (r < 0) {
-    sd_bus_message_unref(call);
-    return fail(ErrnoText("cannot build the restart request", r));
-  }
-
-  if (!report_.failure) {
-    // Sent without waiting for the answer: the polkit question can take as long as the
-    // user needs, and a refused restart only leaves the program running.
-    r = sd_bus_send(bus->bus, call, nullptr);
-    if (r >= 0) r = sd_bus_flush(bus->bus);
-    sd_bus_message_unref(call);
-    bus_ = std::move(bus);
+  if (report_.failure) {
+    // Waits for logind's answer, for as long as a person may need to type a password.
+    if (report_.log) report_.log(kWaitingLine);
+    TSystemBus waiting(kRebootTimeoutUsec);
+    if (waiting.OpenError() < 0) {
+      return fail(ErrnoText("cannot connect to the system bus", waiting.OpenError()));
+    }
+    const int allow = sd_bus_set_allow_interactive_authorization(waiting.Bus(), 1);
+    if (allow < 0) return fail(ErrnoText("cannot allow interactive authorisation", allow));
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    // interactive = true: polkit may ask.
+    const int r =
+        waiting.CallMethod(kService, kObject, kInterface, kMethod, &error, &reply, "b", 1);
+    if (r < 0) {
+      std::string why =
+          r == -ETIMEDOUT ? "no answer within 2 minutes" : "logind refused the restart";
+      if (error.name != nullptr) why += std::string(": ") + error.name;
+      if (error.message != nullptr) why += std::string(": ") + error.message;
+      if (error.name == nullptr && error.message == nullptr && r != -ETIMEDOUT) {
+        why += ": " + std::string(std::strerror(-r));
+      }
+      fail(why);
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
     return;
   }
 
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  sd_bus_message* reply = nullptr;
-  r = sd_bus_call(bus->bus, call, 0, &error, &reply);
-  if (r < 0) {
-    std::string why = "logind refused the restart";
-    if (error.name != nullptr) why += std::string(": ") + error.name;
-    if (error.message != nullptr) why += std::string(": ") + error.message;
-    if (error.name == nullptr && error.message == nullptr)
-      why += ": " + std::string(std::strerror(-r));
-    fail(why);
+  // Sent without waiting for the answer: the polkit question can take as long as the user
+  // needs, and a refused restart only leaves the program running.
+  auto bus = std::make_unique<TBus>();
+  int r = sd_bus_open_system(&bus->bus);
+  if (r < 0) return;
+  r = sd_bus_set_allow_interactive_authorization(bus->bus, 1);
+  sd_bus_message* call = nullptr;
+  if (r >= 0) {
+    r = sd_bus_message_new_method_call(bus->bus, &call, kService, kObject, kInterface, kMethod);
   }
-  sd_bus_error_free(&error);
-  sd_bus_message_unref(reply);
+  if (r >= 0) r = sd_bus_message_append(call, "b", 1);
+  if (r >= 0) r = sd_bus_send(bus->bus, call, nullptr);
+  if (r >= 0) r = sd_bus_flush(bus->bus);
   sd_bus_message_unref(call);
   bus_ = std::move(bus);
 }

@@ -4,6 +4,7 @@
 // Virtual drives never restart the computer: this is decided here and nowhere else.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,11 +22,12 @@ class TRestarter {
 class TSystemRestarter final : public TRestarter {
  public:
   struct TReport {
-    // Receives the one line that says a restart was not requested (virtual drives).
+    // Receives the one line that says a restart was not requested (virtual drives), or
+    // that the request waits for an answer.
     std::function<void(const std::string&)> log;
     // Receives why a request failed. When set, RequestReboot waits for logind's answer
-    // (the polkit question included, up to the bus's default time-out); when not set, the
-    // request is sent without waiting and its outcome is not examined.
+    // (the polkit question included, at most 2 minutes); when not set, the request is
+    // sent without waiting and its outcome is not examined.
     std::function<void(const std::string&)> failure;
   };
 
@@ -41,6 +43,10 @@ class TSystemRestarter final : public TRestarter {
   // window's log without being cut off.
   static constexpr const char* kVirtualDrivesLine =
       "Emulation: would ask logind to reboot; not restarted.";
+  // Said before the request that waits for logind's answer.
+  static constexpr const char* kWaitingLine =
+      "Asking the system to restart; it may ask for a password (waiting up to 2 minutes).";
+  static constexpr uint64_t kRebootTimeoutUsec = 120'000'000;
 
  private:
   struct TBus;

@@ -12,23 +12,38 @@ namespace tavo {
 
 namespace {
 
-constexpr int kDeferred[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// With the stop signals of a terminal (Ctrl-Z, a background job reading or writing it): a
+// run stopped for longer than the drive's time-outs would fail, so they are dropped
+// meanwhile (with the same notice).
+constexpr int kDeferred[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU};
+
+bool IsTerminating(int signal) {
+  for (int s : kTerminating) {
+    if (s == signal) return true;
+  }
+  return false;
+}
 
 // Handler state: one deferral at a time, reached from the handler only through lock-free
 // atomics and plain descriptors.
 std::atomic<int> gFirst{0};
+std::atomic<bool> gNoticeGiven{false};
 std::atomic<int> gPipeWrite{-1};
 std::atomic<int> gPipeRead{-1};
 std::atomic<int> gNoticeFd{-1};
 const char* gNotice = nullptr;
 size_t gNoticeLength = 0;
-struct sigaction gPrevious[4];
+struct sigaction gPrevious[std::size(kDeferred)];
 struct sigaction gPreviousPipe;
 
 void OnSignal(int signal) {
   const int savedErrno = errno;
-  int expected = 0;
-  const bool first = gFirst.compare_exchange_strong(expected, signal);
+  if (IsTerminating(signal)) {
+    int expected = 0;
+    gFirst.compare_exchange_strong(expected, signal);
+  }
+  const bool first = !gNoticeGiven.exchange(true);
   const int wfd = gPipeWrite.load();
   if (wfd >= 0) {
     const char byte = static_cast<char>(signal);
@@ -48,6 +63,7 @@ TSignalDeferral::TSignalDeferral(int noticeFd, std::string notice) : notice_(std
   int fds[2];
   if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
   gFirst = 0;
+  gNoticeGiven = false;
   gNotice = notice_.c_str();
   gNoticeLength = notice_.size();
   gNoticeFd = noticeFd;

@@ -1,7 +1,9 @@
 // Deferral of the terminating signals for the length of a flash run. While a TSignalDeferral
 // exists, SIGINT, SIGTERM, SIGHUP and SIGQUIT do not end the program: the handler records
 // the first one, writes a byte to a pipe (so an event loop can watch Fd()), and, when a
-// notice was given, writes it once to the notice descriptor. SIGPIPE is ignored meanwhile
+// notice was given, writes it once to the notice descriptor. The terminal's stop signals
+// (SIGTSTP, SIGTTIN, SIGTTOU) do not stop it either: they are noticed the same way and
+// dropped (a run stopped past the drive's time-outs would fail). SIGPIPE is ignored meanwhile
 // (a closed terminal or pipe must not end the run either). A signal that was ignored when
 // the deferral began (nohup, a background job of a shell) stays ignored. The destructor puts the
 // previous dispositions back; the caller then ends the program with EndBySignal when a

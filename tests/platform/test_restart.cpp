@@ -57,10 +57,11 @@ TEST_F(RestartTest, LogindRebootIsRequestedInteractivelyWithOrWithoutWaiting) {
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_TRUE(calls[1].interactive);
   EXPECT_TRUE(calls[1].authorizationAllowed);
-  EXPECT_THAT(lines_, IsEmpty());
+  // Only the waiting request says that it waits.
+  EXPECT_THAT(lines_, ElementsAre(TSystemRestarter::kWaitingLine));
 }
 
-TEST_F(RestartTest, RefusalIsReportedAndNothingIsLogged) {
+TEST_F(RestartTest, RefusalIsReportedAndNothingElseIsLogged) {
   test::TStandInConfig refusing;
   refusing.refuseReboot = true;
   test::TStandInServices logind(bus_.Address(), refusing);
@@ -69,7 +70,7 @@ TEST_F(RestartTest, RefusalIsReportedAndNothingIsLogged) {
   restarter.RequestReboot();
   ASSERT_EQ(failures_.size(), 1u);
   EXPECT_THAT(failures_[0], HasSubstr("Not allowed here."));
-  EXPECT_THAT(lines_, IsEmpty());
+  EXPECT_THAT(lines_, ElementsAre(TSystemRestarter::kWaitingLine));
 }
 
 TEST_F(RestartTest, NoLogindOnTheBusIsAFailureNotAHang) {
