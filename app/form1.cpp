@@ -245,6 +245,9 @@ void TForm1::ShowSelectedItem() {
 }
 
 void TForm1::SelDeviceChange(int index) {
+  // The drive of a run or a check was decided when it started; the list is locked until it
+  // has ended.
+  if (runInProgress_ || checkInProgress_) return;
   if (state_.items.empty() || state_.items[0].empty()) {
     return;
   }
@@ -255,8 +258,16 @@ void TForm1::SelDeviceChange(int index) {
 
 void TForm1::BitBtn2Click() {
   if (runInProgress_ || checkInProgress_) return;
+  // Decided and frozen here, before the worker starts: the drive list, both buttons and the
+  // check stay locked until FinishRun, so the drive the guard locks is the drive the run
+  // writes, and the window touches nothing the worker reads.
   runInProgress_ = true;
+  SelDevice->setEnabled(false);
+  BitBtn2->setEnabled(false);
+  BitBtn3->setEnabled(false);
   CheckAction->setEnabled(false);
+  SelDevice->repaint();
+  runItem_ = state_.selectedItem;
   signalNoticeShown_ = false;
   deferral_ = std::make_unique<TSignalDeferral>();
   if (deferral_->Active()) {
@@ -268,14 +279,12 @@ void TForm1::BitBtn2Click() {
   }
   const std::string device = SelectedDevice(state_, atapi_);
   worker_ = std::thread([this, device] {
-    runOutcome_ = TOutcomeClass::NothingWritten;
-    runRevision_.clear();
+    runFacts_ = TRunFacts{};  // refused by the guard: nothing was sent
     if (guard_.Begin(device, [this](const std::string& line) { AddLog(line); })) {
       engine_.BitBtn2Click();
-      runOutcome_ = ClassifyRun(engine_.LastPhase(), engine_.LastRunVerified());
-      // The new revision is read here, while the drive is still held and before the GUI
-      // thread learns that the run has ended.
-      if (runOutcome_ == TOutcomeClass::Verified) runRevision_ = ReadDriveRevision(atapi_);
+      runFacts_ = FactsOfRun(engine_);
+      // The new revision is read while the drive is still held: the last drive command.
+      if (engine_.LastRunVerified()) runFacts_.newRevision = ReadDriveRevision(atapi_);
     }
     guard_.End();
     Post([this] { FinishRun(); });
@@ -291,15 +300,23 @@ void TForm1::OnSignalArrived() {
 
 void TForm1::FinishRun() {
   if (worker_.joinable()) worker_.join();
+  // The drive is let go. The outcome goes to the log, the status bar and the run log while
+  // signals still wait, so that a signal cannot cut it off; then they act as usual again.
+  ShowOutcome();
   delete signalNotifier_;
   signalNotifier_ = nullptr;
   const int caught = deferral_ ? deferral_->Caught() : 0;
   deferral_.reset();
-  runInProgress_ = false;
-  CheckAction->setEnabled(true);
-  ShowOutcome();
-  emit RunFinished();
   if (caught != 0) EndBySignal(caught);
+  runInProgress_ = false;
+  // Nothing is held while the question waits for an answer: a close or a signal then ends
+  // the program at once.
+  if (runFacts_.outcome == TOutcomeClass::Verified) engine_.OfferReboot();
+  SelDevice->setEnabled(true);
+  BitBtn2->setEnabled(true);
+  BitBtn3->setEnabled(true);
+  CheckAction->setEnabled(true);
+  emit RunFinished();
 }
 
 void TForm1::BitBtn3Click() {

@@ -164,11 +164,12 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   std::thread worker_;
   TRunGuard guard_;
   std::unique_ptr<TSignalDeferral> deferral_;
+  // The list item the run was started on (the list stays locked until the run has ended).
+  int runItem_ = -1;
   // Written by the worker at the end of its run, read on the GUI thread after it ended:
   // what the run left the drive in and, after a verified run, the revision the drive
   // reports now (read by the worker while it still held the drive).
-  TOutcomeClass runOutcome_ = TOutcomeClass::NothingWritten;
-  std::string runRevision_;
+  TRunFacts runFacts_;
   // The check: GUI-thread state; the controls it locks get back the state they had.
   bool checkInProgress_ = false;
   bool startEnabledBeforeCheck_ = false;

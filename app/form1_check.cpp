@@ -9,6 +9,7 @@
 
 #include "app/form1.h"
 #include "flash/drive_check.h"
+#include "session/drive_claims.h"
 
 namespace tavo {
 
@@ -39,7 +40,8 @@ void TForm1::CheckDrivesClick() {
   SelDevice->setEnabled(false);
   if (worker_.joinable()) worker_.join();
   worker_ = std::thread([this] {
-    std::vector<std::string> lines = CheckReportLines(CheckDrives(atapi_, image_, clock_));
+    TLockClaims claims;  // a drive another program is flashing gets nothing
+    std::vector<std::string> lines = CheckReportLines(CheckDrives(atapi_, image_, clock_, &claims));
     Post([this, lines = std::move(lines)] { FinishCheck(lines); });
   });
 }

@@ -82,39 +82,35 @@ void TForm1::SetPhase(const TPhase& phase) {
 }
 
 void TForm1::ShowOutcome() {
-  const TOutcomeClass outcome = runOutcome_;
-  const bool verified = outcome == TOutcomeClass::Verified;
-  const std::string& revision = runRevision_;
-  if (verified) {
-    if (!revision.empty()) {
-      ReplaceSelectedRevision(state_, revision);
-      if (state_.selectedItem >= 0 && state_.selectedItem < SelDevice->count()) {
-        SelDevice->setItemText(state_.selectedItem,
-                               QString::fromLatin1(state_.SelectedItemText().c_str()));
-      }
+  TRunFacts& facts = runFacts_;
+  facts.imageRevision = ImageRevision(state_.edit1);
+  // The new revision goes to the item the run was started on, whatever is selected now.
+  if (facts.outcome == TOutcomeClass::Verified && !facts.newRevision.empty() && runItem_ >= 0 &&
+      runItem_ < static_cast<int>(state_.items.size())) {
+    ReplaceItemRevision(state_.items[static_cast<size_t>(runItem_)], facts.newRevision);
+    if (runItem_ < SelDevice->count()) {
+      SelDevice->setItemText(
+          runItem_, QString::fromLatin1(state_.items[static_cast<size_t>(runItem_)].c_str()));
     }
   }
-  const std::string text = OutcomeText(outcome, revision);
+  const std::string text = OutcomeText(facts);
   // The outcome is the window's own text, not the procedure's: it goes to the list only,
   // the run log receives it once as the outcome.
   for (const std::string& line : WrapWords(text, kOutcomeLineWidth)) {
     ListBox1->addItem(QString::fromStdString(line));
     QListWidgetItem* item = ListBox1->item(ListBox1->count() - 1);
     item->setToolTip(QString::fromStdString(text));
-    MarkIfFailure(item, line, outcome != TOutcomeClass::Verified);
+    MarkIfFailure(item, line, facts.outcome != TOutcomeClass::Verified);
   }
   ListBox1->setCurrentRow(ListBox1->count() - 1);
   ListBox1->scrollToBottom();
-  const std::string status = outcome == TOutcomeClass::Verified && !revision.empty()
-                                 ? "Verified: now " + revision + "; restart"
-                                 : OutcomeSummary(outcome);
-  StatusPanel0->setText(QString::fromStdString(status));
+  StatusPanel0->setText(QString::fromStdString(OutcomeSummary(facts)));
   StatusPanel0->setToolTip(QString::fromStdString(text));
   if (record_ != nullptr) {
-    record_->End(outcome, text);
+    record_->End(facts, text);
   }
   if (runEnded_) {
-    runEnded_(verified);
+    runEnded_(facts.outcome == TOutcomeClass::Verified);
   }
 }
 

@@ -122,6 +122,9 @@ void TForm1::SetControlEnabled(TControl control, bool enabled) {
     Post([this, control, enabled] { SetControlEnabled(control, enabled); });
     return;
   }
+  // During a run the window keeps the controls locked from "&Start" until the run has
+  // ended, whatever the procedure asks for in between.
+  if (runInProgress_) return;
   if (QWidget* w = ControlWidget(control)) {
     w->setEnabled(enabled);
   }

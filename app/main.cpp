@@ -116,20 +116,20 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
   if (const std::string unknown = FirstUnknown(rest, argc, argv); !unknown.empty()) {
     return UsageError("unknown option " + unknown);
   }
+  // A second instance sends nothing to any drive (the first may be flashing one): it
+  // brings the first to the front and ends before the drives are opened.
+  TInstanceLock lock;
+  if (!lock.Acquire(InstanceLockPath())) {
+    TRaiseChannel::AskFirstToRaise();
+    return 0;
+  }
   TQtDialogs qtDialogs;
   TQtAtapiSink sink(qtDialogs);
   TRealClock clock;
-  // The drives are opened and probed before anything else, also in a second instance.
   TDriveSession session(line.options, clock, sink, {"tavoflash", &EmbeddedImage()});
   if (!session.Ok()) {
     std::fprintf(stderr, "tavoflash: %s\n", session.Error().c_str());
     return 2;
-  }
-  TInstanceLock lock;
-  if (!lock.Acquire(InstanceLockPath())) {
-    // Another instance runs: it is brought to the front instead.
-    TRaiseChannel::AskFirstToRaise();
-    return 0;
   }
   QApplication::setApplicationName(QStringLiteral("TAVOFlash"));
 

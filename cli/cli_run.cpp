@@ -12,7 +12,7 @@
 namespace tavo {
 
 int RunGuardedFlash(TFlashEngine& engine, const TFlashState& state, const TAtapi& atapi,
-                    TUserPort& ui, const std::function<void()>& afterRun) {
+                    TUserPort& ui, const TGuardedRunSteps& steps) {
   int caught = 0;
   bool verified = false;
   {
@@ -25,9 +25,10 @@ int RunGuardedFlash(TFlashEngine& engine, const TFlashState& state, const TAtapi
                     [&ui](const std::string& line) { ui.AddLog(line); })) {
       engine.BitBtn2Click();
       verified = engine.LastRunVerified();
+      if (steps.whileHeld) steps.whileHeld();
     }
-    if (afterRun) afterRun();
     guard.End();
+    if (steps.afterRelease) steps.afterRelease();
     caught = deferral.Caught();
   }
   if (caught != 0) {

@@ -1,7 +1,7 @@
-// The terminal's flash run, guarded: terminating signals wait for the run's end (the
-// first one prints a notice on standard error), the run guard holds the drive, checks the
-// power and blocks shutdown and sleep, and afterwards the program ends with the signal
-// that arrived, if any.
+// The terminal's flash run, guarded: terminating and stop signals wait for the run's end
+// (the first one prints a notice on standard error), the run guard holds the drive, checks
+// the power and blocks shutdown and sleep, and afterwards the program ends with the
+// terminating signal that arrived, if any.
 #pragma once
 
 #include <functional>
@@ -18,12 +18,22 @@ inline constexpr const char* kCliSignalNotice =
     "tavoflash-cli: flashing is in progress; the program will end when it is safe, right "
     "after the run.\n";
 
+// What the caller does around the run.
+struct TGuardedRunSteps {
+  // After the run, while the drive is still held: the last drive commands (the re-read of
+  // the revision).
+  std::function<void()> whileHeld;
+  // Once the drive, its lock and the inhibitor are let go, while signals still wait: what
+  // the program says about the run and writes to its logs, so that a deferred signal can
+  // never cut it off.
+  std::function<void()> afterRelease;
+};
+
 // Runs engine.BitBtn2Click() inside the guards; the exit code of the run (0 verified,
-// 1 failed or refused). afterRun, when given, is called once the run has ended or was
-// refused, while the drive is still held and signals still wait, so that what the program
-// says about the run (and reads back from the drive) comes before a deferred signal ends it.
-// Does not return when a terminating signal arrived during the run.
+// 1 failed or refused). Does not return when a terminating signal arrived during the run:
+// the program then ends with it after steps.afterRelease. Questions for the user (the
+// restart) belong after the return, when nothing is held any more.
 int RunGuardedFlash(TFlashEngine& engine, const TFlashState& state, const TAtapi& atapi,
-                    TUserPort& ui, const std::function<void()>& afterRun = {});
+                    TUserPort& ui, const TGuardedRunSteps& steps = {});
 
 }  // namespace tavo

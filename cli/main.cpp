@@ -97,23 +97,32 @@ int Run(int argc, char** argv) {
   if (outcome != TStartupOutcome::Ready) return hooks.ExitCode(outcome);
 
   record.Begin(session.Atapi(), state, EmbeddedImage());
+  TRunFacts facts;
+  TGuardedRunSteps steps;
+  steps.whileHeld = [&] {
+    if (engine.LastRunVerified()) facts.newRevision = ReadDriveRevision(session.Atapi());
+  };
   // What the run left the drive in, said before a deferred signal may end the program.
-  const auto afterRun = [&] {
-    const TOutcomeClass result = ClassifyRun(engine.LastPhase(), engine.LastRunVerified());
-    std::string revision;
-    if (result == TOutcomeClass::Verified) {
-      revision = ReadDriveRevision(session.Atapi());
+  steps.afterRelease = [&] {
+    const std::string revision = facts.newRevision;
+    facts = FactsOfRun(engine);
+    facts.newRevision = revision;
+    facts.imageRevision = ImageRevision(state.edit1);
+    if (facts.outcome == TOutcomeClass::Verified && !revision.empty()) {
       const std::string old = ReplaceSelectedRevision(state, revision);
-      if (!revision.empty()) std::fprintf(stderr, "%s -> %s\n", old.c_str(), revision.c_str());
+      std::fprintf(stderr, "%s -> %s\n", old.c_str(), revision.c_str());
     }
-    const std::string text = OutcomeText(result, revision);
+    const std::string text = OutcomeText(facts);
     std::fprintf(stderr, "\n%s\n", text.c_str());
     if (!record.Log().Path().empty()) {
       std::fprintf(stderr, "The log of this run: %s\n", record.Log().Path().c_str());
     }
-    record.End(result, text);
+    record.End(facts, text);
   };
-  return RunGuardedFlash(engine, state, session.Atapi(), ui, afterRun);
+  const int code = RunGuardedFlash(engine, state, session.Atapi(), ui, steps);
+  // Asked only now that nothing holds the drive and signals act as usual again.
+  if (engine.LastRunVerified()) engine.OfferReboot();
+  return code;
 }
 
 }  // namespace

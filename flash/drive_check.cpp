@@ -9,13 +9,31 @@
 
 namespace tavo {
 
-namespace {}  // namespace
+namespace {
 
-TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock) {
+// Gives back what the check claimed on every way out.
+struct TClaimsRelease {
+  TDriveClaims* claims;
+  ~TClaimsRelease() {
+    if (claims != nullptr) claims->ReleaseAll();
+  }
+};
+
+}  // namespace
+
+TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock,
+                         TDriveClaims* claims) {
   TCheckReport report;
   TFlashState state;
   TLogOnlyPort port;  // a check asks nothing
   TFlashEngine engine(state, atapi, image, port, clock);
+  const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
+  const TClaimsRelease release{claims};
+  std::vector<int32_t> busy;
+  for (int row = 0; claims != nullptr && row < count; ++row) {
+    if (!claims->Claim(atapi.DeviceName(row))) busy.push_back(row);
+  }
+  engine.SetOffLimitsRows(busy);
   engine.CopyHeader();
   engine.BitBtn1Click();
   report.imageIdentity = state.edit1;
@@ -26,15 +44,16 @@ TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clo
   }
   engine.FillDriveList();
   const std::vector<std::string> items = state.items;
-  const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
   for (int row = 0; row < count; ++row) {
     TDriveVerdict verdict;
     verdict.row = row;
     verdict.item = TFlashEngine::DriveItemText(atapi.Drive(row));
+    verdict.device = atapi.DeviceName(row);
+    verdict.busy = std::find(busy.begin(), busy.end(), row) != busy.end();
     for (size_t i = 0; i < items.size() && i < state.driveMap.size(); ++i) {
       if (state.driveMap[i] == row) verdict.listIndex = static_cast<int>(i);
     }
-    if (verdict.listIndex < 0) {
+    if (verdict.listIndex < 0 || verdict.busy) {
       report.drives.push_back(std::move(verdict));
       continue;
     }
@@ -49,7 +68,10 @@ TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clo
       ok = engine.CheckModel();
     }
     if (ok && state.imageHasDesignMarker && state.selectedIsSpecialModel) {
-      ok = engine.CheckDesignMarker();
+      // The run refreshes the patch region before it searches: search what it will see.
+      std::optional<TPatchRewrite> rewrite;
+      ok = engine.PlanPatchRefresh(rewrite) &&
+           engine.CheckDesignMarker(rewrite ? &*rewrite : nullptr);
     }
     verdict.passes = ok;
     if (!ok) verdict.stopLine = port.lines.empty() ? std::string() : port.lines.back();
@@ -68,6 +90,12 @@ std::vector<std::string> CheckReportLines(const TCheckReport& report) {
     if (v.listIndex < 0) {
       lines.push_back("check: " + v.item + ": not listed, the image is for " +
                       report.imageIdentity);
+      continue;
+    }
+    if (v.busy) {
+      lines.push_back("check: [" + std::to_string(v.listIndex) + "] " + v.item +
+                      ": not checked: " + v.device + " is being flashed by another program");
+      listed = true;
       continue;
     }
     listed = true;

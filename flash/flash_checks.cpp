@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -65,7 +66,7 @@ bool TFlashEngine::CheckModel() {
   return false;
 }
 
-bool TFlashEngine::CheckDesignMarker() {
+bool TFlashEngine::CheckDesignMarker(const TPatchRewrite* overlay) {
   auto buffer = ObtainBuffer(kWorkBufferSize);
   if (!buffer) {
     // Without the buffer the firmware cannot be searched: no marker is found.
@@ -73,7 +74,14 @@ bool TFlashEngine::CheckDesignMarker() {
     return false;
   }
   uint8_t* buf = buffer->data();
-  atapi_.ReadFirmware(buf, kFirmwareReadLength);
+  const bool read = atapi_.ReadFirmware(buf, kFirmwareReadLength) == 1;
+  // The firmware read starts at offset 0 of bank 0: a rewrite of a patch region there
+  // replaces those bytes before the run searches.
+  if (read && overlay != nullptr && overlay->bank == 0 && overlay->start < kFirmwareReadLength) {
+    const uint32_t end = std::min<uint32_t>(overlay->WrittenEnd(), kFirmwareReadLength);
+    std::memcpy(buf + overlay->start, overlay->staged.data() + overlay->start,
+                end - overlay->start);
+  }
   const std::vector<uint8_t> odd = Utf16Le("Tavonix ODD");
   const std::vector<uint8_t> design = Utf16Le("Tavonix Design");
   constexpr int kLast = kFirmwareReadLength - 1;  // 65,533

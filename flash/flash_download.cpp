@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "drive/scsi.h"
@@ -11,6 +12,11 @@ using namespace engine;
 namespace {
 
 constexpr int kPollLimitSec = 120;
+// The most one step of the wait (a readiness poll, or the pause between two) may count
+// towards the limit: the pause plus the longest a command may take. Time beyond it was not
+// spent waiting for the drive (the process was stopped, or the machine slept) and must not
+// make a drive that is still programming look as if it never came back.
+constexpr uint64_t kLongestStepMs = 1000 + 20000 + 1000;
 
 }  // namespace
 
@@ -86,6 +92,7 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
     uint16_t sendLength = len;
     // The container check has made sure no bank is longer than this.
     if (fullBank) sendLength = FullBankLength(i);
+    wroteDrive_ = true;
     const uint8_t status = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
                                              static_cast<uint8_t>(i & 0xFF), sendLength, 0);
     if (status != 1) {
@@ -131,17 +138,24 @@ bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
 
 bool TFlashEngine::WaitUntilReady(uint8_t kept) {
   ui_.SetProgress(80);
-  const uint64_t start = clock_.Now();
+  uint64_t elapsedMs = 0;
+  uint64_t last = clock_.NowMs();
+  const auto count = [&] {
+    const uint64_t now = clock_.NowMs();
+    elapsedMs += std::min<uint64_t>(now - last, kLongestStepMs);
+    last = now;
+    return elapsedMs / 1000;
+  };
   for (;;) {
     ReportPhase({.kind = TPhaseKind::WaitingForDrive,
-                 .elapsedSec = static_cast<int>(clock_.Now() - start),
+                 .elapsedSec = static_cast<int>(count()),
                  .limitSec = kPollLimitSec});
     if (atapi_.TestUnitReady() == 1) return true;
     if (atapi_.LastSenseKey() == scsi::kNotReady &&
         atapi_.LastAsc() == scsi::kAscMediumNotPresent) {
       return true;  // an empty drive counts as ready
     }
-    if (clock_.Now() - start > static_cast<uint64_t>(kPollLimitSec)) {
+    if (count() > static_cast<uint64_t>(kPollLimitSec)) {
       if (atapi_.NtPlatform()) {
         ui_.AddLog(Format("Time Out Status:%x;Debug:Trigger_SenseCode:%x : %x : %x;", kept,
                           atapi_.LastSenseKey(), atapi_.LastAsc(), atapi_.LastAscq()));

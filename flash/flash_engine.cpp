@@ -61,6 +61,8 @@ uint16_t TFlashEngine::BankLength(unsigned bank) const {
 
 void TFlashEngine::BitBtn2Click() {
   lastRunVerified_ = false;
+  wroteDrive_ = false;
+  verifyFailure_ = TVerifyFailure::None;
   phase_.reset();
   if (state_.edit1.empty()) {
     ui_.AddLog("Err:File Error !!");
@@ -83,6 +85,8 @@ void TFlashEngine::BitBtn2Click() {
 
 void TFlashEngine::RunFlash() {
   lastRunVerified_ = false;
+  wroteDrive_ = false;
+  verifyFailure_ = TVerifyFailure::None;
   phase_.reset();
   [&] {
     ReportPhase({.kind = TPhaseKind::CheckingDrive});
@@ -100,7 +104,6 @@ void TFlashEngine::RunFlash() {
     if (!VerifyFlash()) return;
     ui_.AddLog("Firmware Verify ok!!");
     lastRunVerified_ = true;
-    OfferReboot();
   }();
   ui_.SetControlEnabled(TControl::SelDevice, true);
 }

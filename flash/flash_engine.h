@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/atapi.h"
@@ -17,6 +18,25 @@
 #include "image/firmware_image.h"
 
 namespace tavo {
+
+// Why the last verification failed.
+enum class TVerifyFailure {
+  None,           // it passed, or no verification ran
+  ReadFailed,     // a read of the drive's memory failed
+  Mismatch,       // the read-back checksum differs from the image's
+  BlankReadBack,  // every byte read back had one value: the drive holds no firmware there
+};
+
+// The patch-region rewrite a refresh makes when the drive's region differs from the
+// image's: whole 128-byte blocks from start, taken from the image's staged bank.
+struct TPatchRewrite {
+  uint8_t bank = 0;
+  uint32_t start = 0;
+  uint32_t length = 0;
+  std::vector<uint8_t> staged;  // the image's bank as the blocks are sent from it
+  // One past the last byte the rewrite sends (within the staged bank).
+  uint32_t WrittenEnd() const { return start + (length + 127) / 128 * 128; }
+};
 
 class TFlashEngine {
  public:
@@ -48,8 +68,14 @@ class TFlashEngine {
   void RunFlash();
   // True while BitBtn2Click runs (a close request must then be refused).
   bool Running() const { return running_; }
-  // True when the last run got as far as "Firmware Verify ok!!".
+  // True when the last run got as far as "Firmware Verify ok!!". The run does not ask the
+  // restart question itself: the front end calls OfferReboot once it has let go of the
+  // drive and written the outcome, so that nobody's answer holds the drive or the signals.
   bool LastRunVerified() const { return lastRunVerified_; }
+  // True when the last run sent a command that writes to the drive (a patch block, a bank,
+  // the commit), whether or not the drive took it.
+  bool LastRunWroteDrive() const { return wroteDrive_; }
+  TVerifyFailure LastVerifyFailure() const { return verifyFailure_; }
   // The last phase the last run reached; nothing when no run got as far as the checks.
   const std::optional<TPhase>& LastPhase() const { return phase_; }
 
@@ -59,15 +85,26 @@ class TFlashEngine {
   bool FamilyGate();
   bool CheckFamily();
   bool CheckModel();
-  bool CheckDesignMarker();
+  // overlay: a patch rewrite the run would make before the search, applied in memory to
+  // the firmware read from the drive (the check's view of what the run will see).
+  bool CheckDesignMarker(const TPatchRewrite* overlay = nullptr);
   bool RefreshPatchRegion();
+  // What RefreshPatchRegion reads and decides, with reading commands only. False: a
+  // working buffer was not obtained (logged). rewrite: set when the region must be
+  // rewritten.
+  bool PlanPatchRefresh(std::optional<TPatchRewrite>& rewrite);
   bool FlashImage();
   bool DownloadAndCommit();
   uint8_t QueryFailure();
   bool VerifyFlash();
-  // The 16-bit read-back sum, or nothing when a read failed.
-  std::optional<uint16_t> ReadBackChecksum();
+  // The 16-bit read-back sum, or nothing when a read failed. uniform: every byte read had
+  // the same value.
+  std::optional<uint16_t> ReadBackChecksum(bool* uniform = nullptr);
   void OfferReboot();
+
+  // Drive-table rows another program holds: nothing is sent to them. The start-up family
+  // search keeps such a row listed without asking it (the read-only check reports it busy).
+  void SetOffLimitsRows(std::vector<int32_t> rows) { offLimits_ = std::move(rows); }
 
   // For tests: the nth working-buffer request from now on (1 = the next) fails as if
   // memory had run out.
@@ -110,8 +147,11 @@ class TFlashEngine {
   TClock& clock_;
   bool running_ = false;
   bool lastRunVerified_ = false;
+  bool wroteDrive_ = false;
+  TVerifyFailure verifyFailure_ = TVerifyFailure::None;
   std::optional<TPhase> phase_;
   int failAllocationIn_ = 0;
+  std::vector<int32_t> offLimits_;
   int progressMax_ = 100;  // the bar is created with the range 0 to 100
 };
 

@@ -13,6 +13,28 @@ using namespace engine;
 // Patch-region refresh
 
 bool TFlashEngine::RefreshPatchRegion() {
+  std::optional<TPatchRewrite> rewrite;
+  if (!PlanPatchRefresh(rewrite)) return false;
+  if (!rewrite) return true;
+  // The whole region again from its start, in 128-byte blocks; a failed block does not
+  // stop the rest.
+  uint32_t offset = rewrite->start;
+  uint32_t remaining = rewrite->length;
+  while (remaining > 0) {
+    wroteDrive_ = true;
+    atapi_.WritePatch(rewrite->staged.data() + offset, rewrite->bank, offset, 128);
+    if (remaining >= 128) {
+      offset += 128;
+      remaining -= 128;
+    } else {
+      remaining = 0;
+    }
+  }
+  return true;
+}
+
+bool TFlashEngine::PlanPatchRefresh(std::optional<TPatchRewrite>& rewrite) {
+  rewrite.reset();
   auto staging = ObtainBuffer(kWorkBufferSize);
   if (!staging) {
     ui_.AddLog("Err:Memory allocation");
@@ -51,6 +73,7 @@ bool TFlashEngine::RefreshPatchRegion() {
   uint32_t offset = start;
   uint32_t remaining = length;
   while (remaining > 0) {
+    // A drive that cannot show its region is left as it is.
     if (atapi_.ReadMemory(desc, bank, static_cast<uint16_t>(offset)) != 1) return true;
     const uint32_t n = std::min<uint32_t>(remaining, scsi::kMemoryPieceLength);
     if (std::memcmp(desc, stage + offset, n) != 0) break;
@@ -58,18 +81,8 @@ bool TFlashEngine::RefreshPatchRegion() {
     remaining -= n;
   }
   if (remaining == 0) return true;
-
-  offset = start;
-  remaining = length;
-  while (remaining > 0) {
-    atapi_.WritePatch(stage + offset, bank, offset, 128);
-    if (remaining >= 128) {
-      offset += 128;
-      remaining -= 128;
-    } else {
-      remaining = 0;
-    }
-  }
+  rewrite =
+      TPatchRewrite{.bank = bank, .start = start, .length = length, .staged = std::move(*staging)};
   return true;
 }
 

@@ -74,6 +74,10 @@ bool TFlashEngine::FindFamilyDrives(const std::string& identity) {
   const int count = std::clamp(atapi_.DriveCount(), 0, kDriveTableRows);
   for (int32_t r = 0; r < count; ++r) {
     if (!RowMatchesIdentity(r, identity)) continue;
+    if (std::find(offLimits_.begin(), offLimits_.end(), r) != offLimits_.end()) {
+      state_.familyRows.push_back(r);
+      continue;
+    }
     atapi_.SelectDrive(r);
     if (DriveHasImageFamily()) state_.familyRows.push_back(r);
   }

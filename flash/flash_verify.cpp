@@ -11,15 +11,29 @@ namespace tavo {
 bool TFlashEngine::VerifyFlash() {
   ReportPhase({.kind = TPhaseKind::Verifying, .bank = 1, .banks = state_.header.BankCount});
   clock_.Sleep(5000);
-  const std::optional<uint16_t> sum = ReadBackChecksum();
-  // A failed read fails the verification whatever the image checksum is.
-  if (sum && *sum == state_.header.Checksum) return true;
+  bool uniform = false;
+  const std::optional<uint16_t> sum = ReadBackChecksum(&uniform);
+  // A failed read fails the verification whatever the image checksum is. So does a
+  // read-back of one byte value throughout: a drive that keeps nothing (or answers every
+  // read with zeros) can still match a checksum by chance.
+  if (!sum) {
+    verifyFailure_ = TVerifyFailure::ReadFailed;
+  } else if (uniform) {
+    verifyFailure_ = TVerifyFailure::BlankReadBack;
+  } else if (*sum != state_.header.Checksum) {
+    verifyFailure_ = TVerifyFailure::Mismatch;
+  } else {
+    verifyFailure_ = TVerifyFailure::None;
+    return true;
+  }
   ui_.AddLog("Err:Verify NG !!");
   return false;
 }
 
-std::optional<uint16_t> TFlashEngine::ReadBackChecksum() {
+std::optional<uint16_t> TFlashEngine::ReadBackChecksum(bool* uniform) {
   uint32_t sum = 0;
+  std::optional<uint8_t> first;
+  bool same = true;
   SetRange(0, progressMax_);
   for (uint16_t i = 0; i < state_.header.BankCount; ++i) {
     const uint32_t len = BankLength(i);
@@ -36,9 +50,14 @@ std::optional<uint16_t> TFlashEngine::ReadBackChecksum() {
         return std::nullopt;
       }
       const uint32_t n = std::min<uint32_t>(scsi::kMemoryPieceLength, len - offset);
-      for (uint32_t k = 0; k < n; ++k) sum += piece[k];
+      for (uint32_t k = 0; k < n; ++k) {
+        sum += piece[k];
+        if (!first) first = piece[k];
+        same = same && piece[k] == *first;
+      }
     }
   }
+  if (uniform != nullptr) *uniform = same && first.has_value();
   return static_cast<uint16_t>(sum & 0xFFFF);
 }
 

@@ -10,41 +10,85 @@ constexpr size_t kItemIdentityLength = 24;  // the item text's identity part bef
 
 }  // namespace
 
-TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified) {
+TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified, bool wroteDrive) {
   if (verified) return TOutcomeClass::Verified;
-  if (lastPhase && PhaseWritesFirmware(lastPhase->kind)) return TOutcomeClass::WrittenUnverified;
+  if (wroteDrive || (lastPhase && PhaseWritesFirmware(lastPhase->kind))) {
+    return TOutcomeClass::WrittenUnverified;
+  }
   return TOutcomeClass::NothingWritten;
 }
 
-std::string OutcomeText(TOutcomeClass outcome, const std::string& newRevision) {
-  switch (outcome) {
+TRunFacts FactsOfRun(const TFlashEngine& engine) {
+  TRunFacts facts;
+  facts.outcome =
+      ClassifyRun(engine.LastPhase(), engine.LastRunVerified(), engine.LastRunWroteDrive());
+  facts.firmwareSent = engine.LastPhase() && PhaseWritesFirmware(engine.LastPhase()->kind);
+  facts.verifyFailure = engine.LastVerifyFailure();
+  return facts;
+}
+
+bool ReportsImageRevision(const TRunFacts& facts) {
+  return facts.outcome == TOutcomeClass::Verified && !facts.newRevision.empty() &&
+         facts.newRevision == facts.imageRevision;
+}
+
+std::string OutcomeText(const TRunFacts& facts) {
+  switch (facts.outcome) {
     case TOutcomeClass::NothingWritten:
       return "Nothing was written: the run stopped before any firmware was sent. The drive "
              "is unchanged and safe to use as before.";
     case TOutcomeClass::WrittenUnverified:
+      if (!facts.firmwareSent) {
+        return "The drive was changed: its patch region was rewritten before the run "
+               "stopped, but the firmware itself was not sent. Do not power off or restart "
+               "the computer. Run TAVOFlash again; if it stops at the same line, this image "
+               "is not for this drive.";
+      }
+      if (facts.verifyFailure == TVerifyFailure::BlankReadBack) {
+        return "The firmware was sent, but the drive read back no firmware (every byte "
+               "the same): it did not store what it was sent. Do not power off or restart "
+               "the computer. Wait a few minutes, then run TAVOFlash again.";
+      }
       return "The firmware was sent, but the drive did not verify it or was not ready in "
              "time. Do not power off or restart the computer. Wait a few minutes, then run "
              "TAVOFlash again.";
     case TOutcomeClass::Verified:
-      return (newRevision.empty() ? std::string("The firmware was written and verified.")
-                                  : "The firmware was written and verified: the drive now "
-                                    "reports revision " +
-                                        newRevision + ".") +
-             " Restart the computer before using the drive.";
+      if (ReportsImageRevision(facts)) {
+        return "The firmware was written and verified: the drive now reports revision " +
+               facts.newRevision + ". Restart the computer before using the drive.";
+      }
+      if (facts.newRevision.empty()) {
+        return "The firmware was written and verified, but the drive did not say its "
+               "revision. Restart the computer, then run tavoflash-cli --check to see what "
+               "it reports.";
+      }
+      return "The firmware was written and verified, but the drive still reports revision " +
+             facts.newRevision + ", not the image's " + facts.imageRevision +
+             ". Restart the computer, then run tavoflash-cli --check to see what it reports.";
   }
   return {};
 }
 
-std::string OutcomeSummary(TOutcomeClass outcome) {
-  switch (outcome) {
+std::string OutcomeSummary(const TRunFacts& facts) {
+  switch (facts.outcome) {
     case TOutcomeClass::NothingWritten:
       return "Failed: drive unchanged";
     case TOutcomeClass::WrittenUnverified:
-      return "Failed: do not power off, run again";
+      return facts.firmwareSent ? "Failed: do not power off, run again"
+                                : "Failed: drive changed, do not power off";
     case TOutcomeClass::Verified:
-      return "Verified: restart before use";
+      if (ReportsImageRevision(facts)) return "Verified: now " + facts.newRevision + "; restart";
+      return "Verified: restart, then check";
   }
   return {};
+}
+
+std::string ImageRevision(const std::string& edit1) {
+  if (edit1.size() <= kItemIdentityLength) return {};
+  std::string revision = edit1.substr(kItemIdentityLength);
+  while (!revision.empty() && (revision.front() == ' ')) revision.erase(0, 1);
+  while (!revision.empty() && (revision.back() == ' ')) revision.pop_back();
+  return revision;
 }
 
 std::string ReadDriveRevision(TAtapi& atapi) {
@@ -63,7 +107,10 @@ std::string ReplaceSelectedRevision(TFlashState& state, const std::string& revis
   if (state.selectedItem < 0 || state.selectedItem >= static_cast<int>(state.items.size())) {
     return {};
   }
-  std::string& item = state.items[state.selectedItem];
+  return ReplaceItemRevision(state.items[state.selectedItem], revision);
+}
+
+std::string ReplaceItemRevision(std::string& item, const std::string& revision) {
   // The identity is 24 characters unless the drive's had a zero byte in it.
   size_t cut = item.size() > kItemIdentityLength && item[kItemIdentityLength] == ' '
                    ? kItemIdentityLength

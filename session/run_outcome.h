@@ -6,33 +6,58 @@
 #include <string>
 
 #include "drive/atapi.h"
+#include "flash/flash_engine.h"
 #include "flash/flash_state.h"
 #include "flash/phase.h"
 
 namespace tavo {
 
 enum class TOutcomeClass {
-  NothingWritten,     // the run stopped before the firmware was sent: the drive is as before
-  WrittenUnverified,  // firmware was sent, but the run failed before it verified
+  NothingWritten,     // nothing that writes reached the drive: it is as before
+  WrittenUnverified,  // the drive was written to (patch region, banks or commit), not verified
   Verified,           // the read-back checksum matched
 };
 
-// The class of a finished run from the last phase it reached and whether it verified.
-TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified);
+// The class of a finished run: verified, else written when any command that writes was
+// sent (wroteDrive) or the run got as far as a phase that sends the firmware.
+TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified, bool wroteDrive);
 
-// One short paragraph: what happened, the drive's state, what to do. newRevision is the
-// revision the drive reports after a verified run (empty when it could not be read).
-std::string OutcomeText(TOutcomeClass outcome, const std::string& newRevision);
+// What the outcome words are made from.
+struct TRunFacts {
+  TOutcomeClass outcome = TOutcomeClass::NothingWritten;
+  // The firmware itself went out (banks or the commit); false when at most the patch region
+  // was rewritten.
+  bool firmwareSent = false;
+  TVerifyFailure verifyFailure = TVerifyFailure::None;
+  // After a verified run: the revision the drive reports now (empty when it could not be
+  // read), and the revision of the image it was given.
+  std::string newRevision;
+  std::string imageRevision;
+};
 
-// A few words for a status bar or a journal summary ("failed, drive unchanged", ...).
-std::string OutcomeSummary(TOutcomeClass outcome);
+// The facts of the engine's last run (the revisions are left for the caller).
+TRunFacts FactsOfRun(const TFlashEngine& engine);
+
+// True when a verified run's drive reports the image's revision.
+bool ReportsImageRevision(const TRunFacts& facts);
+
+// One short paragraph: what happened, the drive's state, what to do.
+std::string OutcomeText(const TRunFacts& facts);
+
+// A few words for a status bar or a journal summary ("Failed: drive unchanged", ...).
+std::string OutcomeSummary(const TRunFacts& facts);
+
+// The revision part of an image identity ("1.08" of "TAVO    QRD-1040C       1.08").
+std::string ImageRevision(const std::string& edit1);
 
 // The revision the current drive reports now (INQUIRY bytes 32..35, trailing blanks and
 // zero bytes dropped); empty when the INQUIRY failed.
 std::string ReadDriveRevision(TAtapi& atapi);
 
-// Replaces the revision at the end of the selected item's text (the drive list shows
-// "<identity> <revision>") with revision, and returns the revision it replaced.
+// Replaces the revision at the end of item (the drive list shows "<identity> <revision>")
+// with revision, and returns the revision it replaced.
+std::string ReplaceItemRevision(std::string& item, const std::string& revision);
+// The same for the selected item of state.
 std::string ReplaceSelectedRevision(TFlashState& state, const std::string& revision);
 
 }  // namespace tavo

@@ -37,8 +37,8 @@ void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFir
               {"image", ImageLine(image)}});
 }
 
-void TRunRecord::End(TOutcomeClass outcome, const std::string& text) {
-  log_.End(OutcomeSummary(outcome), text);
+void TRunRecord::End(const TRunFacts& facts, const std::string& text) {
+  log_.End(OutcomeSummary(facts), text);
 }
 
 void TRunRecord::EndWithoutRun(const TFirmwareImage& image, const std::string& summary,

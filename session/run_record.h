@@ -25,7 +25,7 @@ class TRunRecord {
   // A run starts on the selected drive of state.
   void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
   // The run ended with this outcome (the paragraph the user was shown).
-  void End(TOutcomeClass outcome, const std::string& text);
+  void End(const TRunFacts& facts, const std::string& text);
   // The program ends without a run (no drive matched): the lines so far and why.
   void EndWithoutRun(const TFirmwareImage& image, const std::string& summary,
                      const std::string& text);

@@ -184,6 +184,21 @@ std::vector<uint8_t> ContainerWithIdentity(const std::string& identity28) {
   return c;
 }
 
+// Calls f with every event the watched object receives.
+class TEventProbe final : public QObject {
+ public:
+  TEventProbe(QObject* watched, std::function<void(QEvent*)> f) : f_(std::move(f)) {
+    watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    f_(event);
+    return false;
+  }
+
+ private:
+  std::function<void(QEvent*)> f_;
+};
+
 }  // namespace
 
 class TForm1Test : public QObject {
@@ -425,35 +440,41 @@ class TForm1Test : public QObject {
     THarness h(Profiles({"default"}));
     QVERIFY(h.ShowAndSettle());
     bool disabledAtQuestion = false;
-    bool closeResult = true;
-    int closeAttempts = 0;
-    bool wmCloseResult = true;
     bool askedOnGuiThread = false;
     bool checkDisabledAtQuestion = false;
+    bool runOverAtQuestion = false;
+    bool lockFreeAtQuestion = false;
+    QString statusAtQuestion;
     h.dialogs.onRebootQuestion = [&] {
       checkDisabledAtQuestion = !h.Check()->isEnabled();
-      // The run is on its worker; the question belongs to the GUI thread.
       askedOnGuiThread = QThread::currentThread() == qApp->thread();
       disabledAtQuestion = h.ControlsDisabled();
-      closeResult = h.form->close();
-      // The way a window manager's close arrives: a spontaneous close of the native window.
-      wmCloseResult = h.form->windowHandle()->close();
-      ++closeAttempts;
+      // Asked only once the run is over: the drive is let go and the outcome is shown.
+      runOverAtQuestion = !h.form->RunInProgress();
+      TDriveLock other;
+      lockFreeAtQuestion = other.Acquire("emulated:sr0") == TDriveLockResult::Taken;
+      statusAtQuestion = h.Find<QLabel>("StatusPanel0")->text();
     };
-    // A close request that arrives while the run processes messages.
+    // Close requests that arrive while the run processes messages: the program's own and
+    // the way a window manager's close arrives (a spontaneous close of the native window).
     bool earlyCloseResult = true;
-    QTimer::singleShot(0, h.form.get(), [&] { earlyCloseResult = h.form->close(); });
+    bool wmCloseResult = true;
+    QTimer::singleShot(0, h.form.get(), [&] {
+      earlyCloseResult = h.form->close();
+      wmCloseResult = h.form->windowHandle()->close();
+    });
 
     QVERIFY(h.RunFromTheButton());
 
     QVERIFY(askedOnGuiThread);
     QVERIFY(disabledAtQuestion);
     QVERIFY(checkDisabledAtQuestion);
+    QVERIFY(runOverAtQuestion);
+    QVERIFY(lockFreeAtQuestion);
+    QCOMPARE(statusAtQuestion, QString("Verified: now 1.08; restart"));
     QVERIFY(h.Check()->isEnabled());
-    QCOMPARE(closeAttempts, 1);
-    QVERIFY(!closeResult);
-    QVERIFY(!wmCloseResult);
     QVERIFY(!earlyCloseResult);
+    QVERIFY(!wmCloseResult);
     QVERIFY(h.form->isVisible());
     QVERIFY(h.ControlsEnabled());
     const QStringList log = h.LogLines();
@@ -462,7 +483,7 @@ class TForm1Test : public QObject {
     const qsizetype verified = log.indexOf("Firmware Verify ok!!");
     QVERIFY2(flashing >= 0 && complete > flashing && verified > complete,
              qPrintable(log.join('\n')));
-    QCOMPARE(log.count(TForm1::kCloseRefusedLine), 3);
+    QCOMPARE(log.count(TForm1::kCloseRefusedLine), 2);
     QCOMPARE(h.dialogs.Count("Warning"), 1);
     QCOMPARE(h.restarter.requests, 0);  // the user chose Cancel
     // The drive reports its new revision, in the list, the status bar and the outcome.
@@ -473,6 +494,64 @@ class TForm1Test : public QObject {
     // Once the run has ended, closing works again.
     QVERIFY(h.form->close());
     QVERIFY(!h.form->isVisible());
+  }
+
+  // "&Start" decides the drive on the window's thread: the list, both buttons and the check
+  // are locked before the worker starts, and a selection that arrives meanwhile changes
+  // nothing; the drive the guard locked is the drive the run programs.
+  void theDriveLockedAtStartIsTheDriveFlashed() {
+    THarness h(Profiles({"default", "default"}));
+    QCOMPARE(h.SelDevice()->count(), 2);
+    QSignalSpy finished(h.form.get(), &TForm1::RunFinished);
+    QTest::mouseClick(h.Start(), Qt::LeftButton);
+    const bool lockedAtOnce = h.ControlsDisabled() && !h.Check()->isEnabled();
+    h.form->SelDeviceChange(1);  // the user picks the other drive while the guard is taken
+    QVERIFY(finished.count() > 0 || finished.wait(60000));
+    QVERIFY(lockedAtOnce);
+    QCOMPARE(h.form->State().selectedItem, 0);
+    QVERIFY(!h.bus.Drive(0).History().empty());
+    int downloads[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+      for (const TCommandRecord& c : h.bus.Drive(k).History()) {
+        downloads[k] += c.kind == TCommandKind::FlashDownload ? 1 : 0;
+      }
+    }
+    QVERIFY(downloads[0] > 0);
+    QCOMPARE(downloads[1], 0);
+  }
+
+  // The list stays locked until the outcome is shown, so the revision read after the run
+  // goes to the drive that was flashed, whatever could be selected by then.
+  void theNewRevisionGoesToTheFlashedDrive() {
+    THarness h(Profiles({"default", "default"}));
+    bool unlockedDuringRun = false;
+    TEventProbe probe(h.SelDevice(), [&](QEvent* e) {
+      if (e->type() == QEvent::EnabledChange && h.SelDevice()->isEnabled() &&
+          h.form->RunInProgress()) {
+        unlockedDuringRun = true;
+        h.form->SelDeviceChange(1);  // the user picks the other drive at once
+      }
+    });
+    QVERIFY(h.RunFromTheButton());
+    QVERIFY(!unlockedDuringRun);
+    QCOMPARE(h.Items(), QStringList({"TAVO    QRD-1040C        1.08", kDefaultItem}));
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Verified: now 1.08; restart"));
+  }
+
+  // The check leaves a drive that another program holds alone: not one command after the
+  // search for drives, and the log says why.
+  void checkLeavesABusyDriveAlone() {
+    THarness h(Profiles({"default", "default"}));
+    for (int k = 0; k < 2; ++k) h.bus.Drive(k).ClearHistory();
+    TDriveLock other;
+    QCOMPARE(other.Acquire("emulated:sr1"), TDriveLockResult::Taken);
+    QSignalSpy finished(h.form.get(), &TForm1::CheckFinished);
+    h.Check()->trigger();
+    QVERIFY(finished.count() > 0 || finished.wait(60000));
+    QVERIFY(h.bus.Drive(1).History().empty());
+    QVERIFY(!h.bus.Drive(0).History().empty());
+    QVERIFY2(h.LogLines().last().endsWith("emulated:sr1 is being flashed by another program"),
+             qPrintable(h.LogLines().last()));
   }
 
   // A run the drive lock refuses sends nothing; its outcome is its own, not the earlier

@@ -1,6 +1,10 @@
 // The built program's command line: help, version and bad usage are answered on the
 // terminal, also where no display exists, and bad usage ends with a non-zero code; a second
 // instance ends silently.
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -10,6 +14,7 @@
 
 #include "app/raise_channel.h"
 #include "image/firmware_image.h"
+#include "platform/drive_lock.h"
 #include "platform/instance_lock.h"
 #include "session/version.h"
 
@@ -125,6 +130,44 @@ class TProgramTest : public QObject {
     QTRY_VERIFY(first.isVisible());
     // Nobody listening: the second start is told so and just ends.
     QVERIFY(!tavo::TRaiseChannel::AskFirstToRaise(dir.filePath("nobody")));
+  }
+
+  // A window at the restart question holds nothing: the drive's lock is free, the outcome
+  // is in the run log, and SIGTERM ends the program at once.
+  void sigtermAtTheRestartQuestionEndsAtOnce() {
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    env.insert("XDG_STATE_HOME", dir.path());
+    env.insert("TAVOFLASH_LOCK_DIR", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TAVOFLASH_DEMO_AUTOSTART", "1");  // starts the run; the question waits
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.filePath("no-bus"));
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.start(TAVOFLASH_BINARY, {"--emulate"});
+    QVERIFY(window.waitForStarted());
+    const auto outcomeLogged = [&] {
+      for (const QFileInfo& log : QDir(dir.filePath("tavoflash")).entryInfoList({"run-*.log"})) {
+        QFile file(log.filePath());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains("outcome: ")) return true;
+      }
+      return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(outcomeLogged(), 90000);
+    QTest::qWait(200);  // the question follows the outcome at once
+    QCOMPARE(window.state(), QProcess::Running);
+    tavo::TDriveLock other;
+    QCOMPARE(other.Acquire("emulated:sr0", {dir.path().toStdString()}),
+             tavo::TDriveLockResult::Taken);
+    ::kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    const bool ended = window.waitForFinished(1000);
+    if (!ended) {
+      window.kill();
+      window.waitForFinished();
+    }
+    QVERIFY2(ended, "still running a second after SIGTERM at the restart question");
+    QCOMPARE(window.exitStatus(), QProcess::CrashExit);  // ended by the signal
   }
 
   void badUsageEndsNonZeroWithAMessage() {

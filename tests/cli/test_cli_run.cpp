@@ -51,15 +51,21 @@ TEST_F(GuardedRunTest, InhibitorSpansTheRunFromBeforeTheFirstCommand) {
   ASSERT_TRUE(services.Ready());
   size_t commandsAtInhibit = 99;
   services.onInhibit = [&] { commandsAtInhibit = rig_.Kinds().size(); };
-  bool heldAtQuestion = false;
-  rig_.ui.onAsk = [&] { heldAtQuestion = services.LockHeld(); };
+  bool heldAtRevisionRead = false;
+  bool releasedBeforeOutcome = false;
+  TGuardedRunSteps steps;
+  steps.whileHeld = [&] { heldAtRevisionRead = services.LockHeld(); };
+  steps.afterRelease = [&] { releasedBeforeOutcome = !services.LockHeld(); };
 
-  EXPECT_EQ(Run(), kExitVerified);
+  EXPECT_EQ(RunGuardedFlash(*rig_.engine, rig_.state, *rig_.atapi, rig_.ui, steps), kExitVerified);
 
   EXPECT_EQ(commandsAtInhibit, 0u);
   EXPECT_FALSE(rig_.Kinds().empty());
-  EXPECT_TRUE(heldAtQuestion);
+  EXPECT_TRUE(heldAtRevisionRead);
+  EXPECT_TRUE(releasedBeforeOutcome);
   EXPECT_FALSE(services.LockHeld());  // released once the run ended
+  // The restart question is not part of the guarded run.
+  EXPECT_THAT(rig_.ui.EventsStarting("ask"), IsEmpty());
   const auto calls = services.InhibitCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].what,

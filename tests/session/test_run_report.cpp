@@ -23,7 +23,8 @@ struct TProfileRun {
     rig.Attach({*FindProfile(profile)});
     rig.StartUp();
     rig.engine->BitBtn2Click();
-    outcome = ClassifyRun(rig.engine->LastPhase(), rig.engine->LastRunVerified());
+    facts = FactsOfRun(*rig.engine);
+    outcome = facts.outcome;
   }
   // The phase texts with repeats of the same text dropped.
   std::vector<std::string> DistinctPhases() const {
@@ -34,6 +35,7 @@ struct TProfileRun {
     return out;
   }
   test::TVirtualRig rig;
+  TRunFacts facts;
   TOutcomeClass outcome{};
 };
 
@@ -73,7 +75,8 @@ TEST(RunOutcome, EachProfileEndsInItsClass) {
       {"no-medium", TOutcomeClass::Verified},
       // Refused by the checks: nothing reached the drive's flash.
       {"other-family", TOutcomeClass::NothingWritten},
-      {"no-marker", TOutcomeClass::NothingWritten},
+      // Stopped at the marker check, after the patch refresh rewrote the drive's region.
+      {"no-marker", TOutcomeClass::WrittenUnverified},
       // Failed once banks were on their way: the drive must not be powered off.
       {"unsupported", TOutcomeClass::WrittenUnverified},
       {"commit-unit-attention", TOutcomeClass::WrittenUnverified},
@@ -85,13 +88,40 @@ TEST(RunOutcome, EachProfileEndsInItsClass) {
   }
 }
 
+// A drive whose patch region was rewritten is never called unchanged: not in the words,
+// the status bar or the run log's summary.
+TEST(RunOutcome, APatchRewriteBeforeTheMarkerCheckSaysTheDriveWasChanged) {
+  TProfileRun run("no-marker");
+  ASSERT_THAT(run.rig.ui.logs, ::testing::Contains("This firmware isn't support !!(10)"));
+  ASSERT_EQ(run.rig.Commands(TCommandKind::WritePatch).size(), 3u);
+  EXPECT_FALSE(run.facts.firmwareSent);
+  EXPECT_THAT(OutcomeText(run.facts), HasSubstr("The drive was changed"));
+  EXPECT_THAT(OutcomeText(run.facts), HasSubstr("Do not power off"));
+  EXPECT_THAT(OutcomeText(run.facts), ::testing::Not(HasSubstr("unchanged")));
+  EXPECT_THAT(OutcomeSummary(run.facts), ::testing::Not(HasSubstr("unchanged")));
+}
+
 TEST(RunOutcome, TextsSayWhatToDo) {
-  EXPECT_THAT(OutcomeText(TOutcomeClass::NothingWritten, ""), HasSubstr("safe to use"));
-  EXPECT_THAT(OutcomeText(TOutcomeClass::WrittenUnverified, ""), HasSubstr("Do not power off"));
-  EXPECT_THAT(OutcomeText(TOutcomeClass::Verified, "1.08"),
-              HasSubstr("now reports revision 1.08. Restart"));
+  TRunFacts facts;
+  EXPECT_THAT(OutcomeText(facts), HasSubstr("safe to use"));
+  facts.outcome = TOutcomeClass::WrittenUnverified;
+  facts.firmwareSent = true;
+  EXPECT_THAT(OutcomeText(facts), HasSubstr("Do not power off"));
+  facts.verifyFailure = TVerifyFailure::BlankReadBack;
+  EXPECT_THAT(OutcomeText(facts), HasSubstr("did not store"));
+
+  // "Now reports" only when the drive reports the image's revision.
+  facts =
+      TRunFacts{.outcome = TOutcomeClass::Verified, .newRevision = "1.08", .imageRevision = "1.08"};
+  EXPECT_THAT(OutcomeText(facts), HasSubstr("now reports revision 1.08. Restart"));
+  EXPECT_EQ(OutcomeSummary(facts), "Verified: now 1.08; restart");
+  facts.newRevision = "1.05";
+  EXPECT_THAT(OutcomeText(facts), HasSubstr("still reports revision 1.05, not the image's 1.08"));
+  EXPECT_THAT(OutcomeText(facts), HasSubstr("tavoflash-cli --check"));
+  EXPECT_THAT(OutcomeSummary(facts), ::testing::Not(HasSubstr("1.05")));
   // A run that never started (no identity) wrote nothing.
-  EXPECT_EQ(ClassifyRun(std::nullopt, false), TOutcomeClass::NothingWritten);
+  EXPECT_EQ(ClassifyRun(std::nullopt, false, false), TOutcomeClass::NothingWritten);
+  EXPECT_EQ(ImageRevision("TAVO    QRD-1040C       1.08"), "1.08");
 }
 
 TEST(RunOutcome, TheNewRevisionIsReadBackAndReplacesTheListedOne) {
