@@ -17,6 +17,9 @@ constexpr char kObject[] = "/org/freedesktop/login1";
 constexpr char kInterface[] = "org.freedesktop.login1.Manager";
 constexpr char kMethod[] = "Reboot";
 
+// How long the request that is not answered may take to leave.
+constexpr uint64_t kSendTimeoutUsec = 3'000'000;
+
 std::string ErrnoText(const char* what, int negativeErrno) {
   return std::string(what) + ": " + std::strerror(-negativeErrno);
 }
@@ -24,8 +27,7 @@ std::string ErrnoText(const char* what, int negativeErrno) {
 }  // namespace
 
 struct TSystemRestarter::TBus {
-  sd_bus* bus = nullptr;
-  ~TBus() { sd_bus_flush_close_unref(bus); }
+  TSystemBus bus{kSendTimeoutUsec};
 };
 
 TSystemRestarter::TSystemRestarter(bool virtualDrives, TReport report)
@@ -74,16 +76,13 @@ void TSystemRestarter::RequestReboot() {
   // Sent without waiting for the answer: the polkit question can take as long as the user
   // needs, and a refused restart only leaves the program running.
   auto bus = std::make_unique<TBus>();
-  int r = sd_bus_open_system(&bus->bus);
-  if (r < 0) return;
-  r = sd_bus_set_allow_interactive_authorization(bus->bus, 1);
+  if (bus->bus.OpenError() < 0) return;
+  sd_bus* b = bus->bus.Bus();
+  int r = sd_bus_set_allow_interactive_authorization(b, 1);
   sd_bus_message* call = nullptr;
-  if (r >= 0) {
-    r = sd_bus_message_new_method_call(bus->bus, &call, kService, kObject, kInterface, kMethod);
-  }
+  if (r >= 0) r = sd_bus_message_new_method_call(b, &call, kService, kObject, kInterface, kMethod);
   if (r >= 0) r = sd_bus_message_append(call, "b", 1);
-  if (r >= 0) r = sd_bus_send(bus->bus, call, nullptr);
-  if (r >= 0) r = sd_bus_flush(bus->bus);
+  if (r >= 0) bus->bus.Send(call);
   sd_bus_message_unref(call);
   bus_ = std::move(bus);
 }

@@ -37,7 +37,8 @@ TSystemBus::TSystemBus(uint64_t timeoutUsec) : deadline_(NowUsec() + timeoutUsec
 }
 
 TSystemBus::~TSystemBus() {
-  if (bus_ != nullptr) sd_bus_flush_close_unref(bus_);
+  // Not flushed: every call has had its answer, and a silent bus would hold a flush.
+  if (bus_ != nullptr) sd_bus_close_unref(bus_);
 }
 
 int TSystemBus::Call(sd_bus_message* call, sd_bus_error* error, sd_bus_message** reply) {
@@ -72,6 +73,22 @@ int TSystemBus::Call(sd_bus_message* call, sd_bus_error* error, sd_bus_message**
   }
   *reply = pending.reply;
   return 0;
+}
+
+int TSystemBus::Send(sd_bus_message* call) {
+  if (bus_ == nullptr) return openError_ < 0 ? openError_ : -ENOTCONN;
+  int r = sd_bus_send(bus_, call, nullptr);
+  for (uint64_t queued = 1; r >= 0;) {
+    r = sd_bus_get_n_queued_write(bus_, &queued);
+    if (r < 0 || queued == 0) break;
+    const uint64_t now = NowUsec();
+    if (now >= deadline_) return -ETIMEDOUT;
+    r = sd_bus_process(bus_, nullptr);
+    if (r > 0) continue;
+    if (r >= 0) r = sd_bus_wait(bus_, deadline_ - now);
+    if (r == -EINTR) r = 0;
+  }
+  return r < 0 ? r : 0;
 }
 
 int TSystemBus::CallMethod(const char* service, const char* object, const char* interface,

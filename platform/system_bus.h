@@ -31,11 +31,14 @@ class TSystemBus {
   // (the caller unrefs it). < 0: a negative errno (-ETIMEDOUT when the deadline passed),
   // with error filled when the service answered with an error.
   int Call(sd_bus_message* call, sd_bus_error* error, sd_bus_message** reply);
+  // Sends call without waiting for a reply, and waits until it has left (at most until the
+  // deadline). The connection must then stay open as long as the service may look at the
+  // caller. 0 once written, else a negative errno.
+  int Send(sd_bus_message* call);
   // A method call with no arguments or with the arguments of types/... (as
   // sd_bus_message_append), then Call.
-  int CallMethod(const char* service, const char* object, const char* interface,
-                 const char* method, sd_bus_error* error, sd_bus_message** reply,
-                 const char* types = nullptr, ...);
+  int CallMethod(const char* service, const char* object, const char* interface, const char* method,
+                 sd_bus_error* error, sd_bus_message** reply, const char* types = nullptr, ...);
 
  private:
   sd_bus* bus_ = nullptr;

@@ -1,6 +1,8 @@
 // The identity gates, the design-marker search and the patch-region refresh.
+#include <algorithm>
 #include <cstring>
 
+#include "flash/drive_check.h"
 #include "tests/support/flash_fixture.h"
 
 namespace tavo::test {
@@ -340,6 +342,49 @@ TEST_F(PatchTest, BankBeyondTheImagesBankCountIsIgnored) {
   EXPECT_THAT(ui_.logs, ElementsAre("Patch region ignored: bank 3, offset 0x100, length 0x80 "
                                     "lies outside the image."));
   EXPECT_THAT(Kinds(), ElementsAre(TCommandKind::ReadPatchInfo));
+}
+
+}  // namespace
+}  // namespace tavo::test
+
+namespace tavo::test {
+namespace {
+
+// The read-only check and a run must come to the same verdict on every drive, also on one
+// whose design marker lies in the patch region the run rewrites before it searches.
+TEST(CheckAgreesWithRun, OnEveryProfileAndAMarkerInsideThePatchRegion) {
+  std::vector<TDriveProfile> drives;
+  for (const std::string& name : ProfileNames()) drives.push_back(*FindProfile(name));
+  TDriveProfile inPatch = *FindProfile("default");
+  inPatch.name = "marker-in-patch-region";
+  inPatch.markerOffset = 0x0410;  // the region is 0400h-057Fh of bank 0
+  drives.push_back(inPatch);
+
+  for (const TDriveProfile& drive : drives) {
+    SCOPED_TRACE(drive.name);
+    TDriveVerdict verdict;
+    {
+      // One drive session at a time: the check's ends before the run's begins.
+      TVirtualRig checked;
+      checked.Attach({drive});
+      const TCheckReport report = CheckDrives(*checked.atapi, EmbeddedImage(), checked.clock);
+      ASSERT_EQ(report.drives.size(), 1u);
+      verdict = report.drives[0];
+      EXPECT_TRUE(checked.Commands(TCommandKind::WritePatch).empty());
+    }
+    if (verdict.listIndex < 0) continue;  // not offered for a run at all
+
+    TVirtualRig run;
+    run.Attach({drive});
+    run.StartUp();
+    run.engine->BitBtn2Click();
+    const bool pastChecks =
+        std::find(run.ui.logs.begin(), run.ui.logs.end(), "Flashing ..") != run.ui.logs.end();
+    EXPECT_EQ(verdict.passes, pastChecks) << verdict.stopLine;
+    if (!verdict.passes) {
+      EXPECT_THAT(run.ui.logs, ::testing::Contains(verdict.stopLine));
+    }
+  }
 }
 
 }  // namespace
