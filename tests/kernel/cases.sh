@@ -3,6 +3,13 @@
 # CASE_AFTER once the case's program has ended, before the drive goes.
 
 run_case passthrough-default default 0 root "Firmware Verify ok!!" -- --yes
+
+# A desktop's udisks has the kernel poll an optical drive for media events every 2 s; the
+# kernel stops only while the drive is held exclusively for writing. From the first bank
+# download to the program's last command, the drive hears from nobody but the program.
+CASE_SETUP='echo 200 >/sys/block/sr0/events_poll_msecs'
+CASE_AFTER='only_program_commands /tmp/polled.jsonl || ok=0'
+run_case no-polling-during-flash default 0 root "Firmware Verify ok!!" -- --yes --record /tmp/polled.jsonl
 run_case aspi-default default 0 root "Firmware Verify ok!!" -- --yes --transport=aspi
 
 run_case passthrough-unsupported unsupported 1 root \

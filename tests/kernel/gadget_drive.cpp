@@ -3,17 +3,21 @@
 // same kernel then sees an optical drive behind a USB bridge and binds usb-storage, sr and
 // sg to it, so the program's real SG_IO and sg-driver paths reach this drive.
 //
-// usage: tavo-usb-drive FFS_DIR PROFILE [READY_FILE]
+// usage: tavo-usb-drive FFS_DIR PROFILE [READY_FILE [COMMAND_LOG]]
 //   FFS_DIR     mount point of the FunctionFS instance (holds ep0)
 //   PROFILE     name of a virtual drive profile
 //   READY_FILE  created once the descriptors are written and the endpoints are open, so
 //               the caller knows when to bind the gadget to the controller
+//   COMMAND_LOG every command block the drive receives, from anyone, as it arrives: one
+//               line of lower-case hex each, padded with zeros to 12 bytes (as the
+//               program's recordings write them)
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -181,8 +185,8 @@ int OpenOrDie(const std::string& path, int flags) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: %s FFS_DIR PROFILE [READY_FILE]\n", argv[0]);
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: %s FFS_DIR PROFILE [READY_FILE [COMMAND_LOG]]\n", argv[0]);
     return 2;
   }
   const std::string dir = argv[1];
@@ -195,10 +199,18 @@ int main(int argc, char** argv) {
 
   tavo::TRealClock clock;
   tavo::TVirtualDrive drive(*profile, clock);
+  std::FILE* commandLog = argc == 5 ? std::fopen(argv[4], "w") : nullptr;
   // Only the bulk loop below reaches the drive; the control thread never does.
   TBotTarget target(
       [&](const uint8_t* cdb, size_t cdbLength, uint8_t* data, uint32_t length,
           tavo::TDataDirection direction) {
+        if (commandLog != nullptr) {
+          for (size_t i = 0; i < std::max<size_t>(cdbLength, 12); ++i) {
+            std::fprintf(commandLog, "%02x", i < cdbLength ? cdb[i] : 0);
+          }
+          std::fputc('\n', commandLog);
+          std::fflush(commandLog);
+        }
         return drive.Execute(cdb, cdbLength, data, length, direction);
       },
       kMaxTransfer);
@@ -213,7 +225,7 @@ int main(int argc, char** argv) {
   }
   const int epIn = OpenOrDie(dir + "/ep1", O_RDWR);
   const int epOut = OpenOrDie(dir + "/ep2", O_RDWR);
-  if (argc == 4) {
+  if (argc >= 4) {
     const int ready = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (ready >= 0) close(ready);
   }

@@ -52,7 +52,7 @@ wait_for() {  # wait_for SECONDS TEST...
 
 start_drive() {  # start_drive PROFILE: a fresh virtual drive on /dev/sr0 and /dev/sg0
   rm -f /tmp/drive.ready
-  tavo-usb-drive /dev/ffs "$1" /tmp/drive.ready 2>>/tmp/drive.log &
+  tavo-usb-drive /dev/ffs "$1" /tmp/drive.ready /tmp/drive.commands 2>>/tmp/drive.log &
   drive_pid=$!
   wait_for 20 test -e /tmp/drive.ready || { echo "GUEST drive $1 did not start"; return 1; }
   echo "$udc" >"$G/UDC" || return 1
@@ -64,6 +64,27 @@ stop_drive() {
   [ -n "$drive_pid" ] && kill "$drive_pid" 2>/dev/null && wait "$drive_pid" 2>/dev/null
   drive_pid=""
   wait_for 30 test ! -e /dev/sr0 -a ! -e /dev/sg0
+}
+
+# only_program_commands RECORDING: from the program's first bank download to its last
+# command, the drive received exactly the program's commands, in order: nobody else (the
+# kernel's media polling included) reached the drive in between.
+only_program_commands() {
+  grep -o '"cdb":"[0-9a-fA-F]*"' "$1" | cut -d'"' -f4 | tr 'A-F' 'a-f' >/tmp/program.cdbs
+  local first
+  first=$(grep -n '^5a........a0' /tmp/program.cdbs | head -n 1 | cut -d: -f1)
+  [ -n "$first" ] || { echo "    the recording holds no bank download"; return 1; }
+  tail -n +"$first" /tmp/program.cdbs >/tmp/program.tail
+  local count start
+  count=$(wc -l </tmp/program.tail)
+  start=$(grep -n "^$(head -n 1 /tmp/program.tail)\$" /tmp/drive.commands | head -n 1 | cut -d: -f1)
+  [ -n "$start" ] || { echo "    the drive never got the first bank download"; return 1; }
+  tail -n +"$start" /tmp/drive.commands | head -n "$count" >/tmp/drive.tail
+  if ! cmp -s /tmp/program.tail /tmp/drive.tail; then
+    echo "    the drive got commands the program did not send during the flash:"
+    diff /tmp/program.tail /tmp/drive.tail | head -n 10 | sed 's/^/    /'
+    return 1
+  fi
 }
 
 failures=0
