@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <tuple>
 
 namespace tavo {
 
@@ -135,17 +136,30 @@ void TRunLog::Write(const std::string& text) {
 
 void TRunLog::Rotate() {
   std::error_code ec;
-  std::vector<std::string> runs;
+  using TTime = std::filesystem::file_time_type;
+  const TTime now = TTime::clock::now();
+  // (written at a sane time, when, path): sorts oldest first.
+  std::vector<std::tuple<bool, TTime, std::string>> runs;
   for (const auto& entry : std::filesystem::directory_iterator(directory_, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind(kPrefix, 0) == 0 && name.size() > 4 &&
-        name.compare(name.size() - 4, 4, ".log") == 0) {
-      runs.push_back(entry.path().string());
+    const std::string path = entry.path().string();
+    if (path == path_ || name.rfind(kPrefix, 0) != 0 || name.size() <= 4 ||
+        name.compare(name.size() - 4, 4, ".log") != 0 || !entry.is_regular_file(ec)) {
+      continue;
     }
+    // A file written "later than now" was written while the clock was ahead, before
+    // every file written since it was put right: it counts as older than all of them.
+    const TTime written = entry.last_write_time(ec);
+    runs.emplace_back(written <= now, written, path);
   }
-  // The names carry the start time, so name order is age order.
+  // Oldest first by the time each file was last written, not by the time in its name: a
+  // clock that was once ahead (another system on the machine, a time zone, the autumn
+  // change) names files that would otherwise outlive every newer run. The current run's
+  // file is not in the list: it is always kept, with the newest kKeptRuns - 1 others.
   std::sort(runs.begin(), runs.end());
-  for (size_t i = 0; i + kKeptRuns < runs.size(); ++i) std::filesystem::remove(runs[i], ec);
+  const size_t others = path_.empty() ? kKeptRuns : kKeptRuns - 1;
+  for (size_t i = 0; i + others < runs.size(); ++i)
+    std::filesystem::remove(std::get<2>(runs[i]), ec);
 }
 
 }  // namespace tavo
