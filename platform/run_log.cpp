@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <tuple>
 
+#include "platform/output_file.h"
+
 namespace tavo {
 
 namespace {
@@ -89,7 +91,12 @@ bool TRunLog::Begin(const std::vector<std::pair<std::string, std::string>>& head
   } else if (directory_.empty()) {
     error_ = "no directory for run logs (neither XDG_STATE_HOME nor HOME is set)";
   }
-  if (!extraPath_.empty()) extra_ = std::fopen(extraPath_.c_str(), "a");
+  if (!extraPath_.empty()) {
+    std::string reason;
+    const int fd = OpenOutputFile(extraPath_, TOutputMode::Append, reason);
+    extra_ = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (fd >= 0 && extra_ == nullptr) ::close(fd);
+  }
   Write("TAVOFlash run, started " + Stamp(false));
   for (const auto& [name, value] : header) {
     Write(name + ": " + value);
@@ -118,6 +125,17 @@ void TRunLog::End(const std::string& summary, const std::string& text) {
     if (*f != nullptr) std::fclose(*f);
     *f = nullptr;
   }
+  Journal(summary);
+}
+
+void TRunLog::EndWithoutRun(const std::string& summary) {
+  pending_.clear();
+  path_.clear();
+  device_.clear();
+  Journal(summary);
+}
+
+void TRunLog::Journal(const std::string& summary) {
   if (journal_ && ::access("/run/systemd/journal/socket", F_OK) == 0) {
     sd_journal_send("MESSAGE=TAVOFlash run on %s: %s", device_.empty() ? "?" : device_.c_str(),
                     summary.c_str(), kMessageId, "SYSLOG_IDENTIFIER=tavoflash", "PRIORITY=%d",
