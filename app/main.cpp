@@ -24,6 +24,7 @@
 #include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/options.h"
+#include "session/output_files.h"
 #include "session/run_record.h"
 #include "session/version.h"
 
@@ -115,6 +116,9 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
         const std::string& screenshot, int argc, char** argv) {
   if (const std::string unknown = FirstUnknown(rest, argc, argv); !unknown.empty()) {
     return UsageError("unknown option " + unknown);
+  }
+  if (const std::string bad = CheckOutputFiles(line.options); !bad.empty()) {
+    return UsageError(bad);
   }
   // A second instance sends nothing to any drive (the first may be flashing one): it
   // brings the first to the front and ends before the drives are opened.

@@ -4,17 +4,30 @@
 
 #include "cli/cli_startup.h"
 #include "flash/drive_check.h"
+#include "platform/output_file.h"
 #include "session/drive_claims.h"
 
 namespace tavo {
 
-int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out) {
+int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out,
+             const std::string& logPath) {
   TLockClaims claims;  // a drive another program is flashing gets nothing
   const TCheckReport report = CheckDrives(atapi, image, clock, &claims);
+  std::string reason;
+  const int logFd = logPath.empty() ? -1 : OpenOutputFile(logPath, TOutputMode::Append, reason);
+  std::FILE* log = logFd >= 0 ? fdopen(logFd, "a") : nullptr;
+  if (logFd >= 0 && log == nullptr) CloseOutputFile(logFd);
+  if (!logPath.empty() && log == nullptr) {
+    std::fprintf(stderr, "tavoflash-cli: cannot write the log to %s: %s\n", logPath.c_str(),
+                 reason.c_str());
+  }
   for (const std::string& line : CheckReportLines(report)) {
-    std::fprintf(out, "%s\n", line.c_str());
+    for (std::FILE* f : {out, log}) {
+      if (f != nullptr) std::fprintf(f, "%s\n", line.c_str());
+    }
   }
   std::fflush(out);
+  if (log != nullptr) std::fclose(log);
   if (!report.imageStopLine.empty()) return kExitFailed;
   int listed = 0;
   int stopped = 0;

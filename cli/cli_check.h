@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "drive/atapi.h"
 #include "drive/clock.h"
@@ -13,6 +14,8 @@
 
 namespace tavo {
 
-int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out = stdout);
+// logPath: --log FILE, which gets the same lines (empty: none).
+int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out = stdout,
+             const std::string& logPath = {});
 
 }  // namespace tavo

@@ -25,6 +25,7 @@
 #include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/options.h"
+#include "session/output_files.h"
 #include "session/run_outcome.h"
 #include "session/run_record.h"
 #include "session/startup.h"
@@ -50,6 +51,11 @@ int Run(int argc, char** argv) {
     return kExitVerified;
   }
 
+  if (const std::string bad = CheckOutputFiles(line.options); !bad.empty()) {
+    std::fprintf(stderr, "tavoflash-cli: %s\n", bad.c_str());
+    return kExitUsage;
+  }
+
   TRealClock clock;
   TCliAtapiSink sink;
   TDriveSession session(line.options, clock, sink, {"tavoflash-cli", &EmbeddedImage()});
@@ -58,7 +64,9 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  if (options.check) return RunCheck(session.Atapi(), EmbeddedImage(), clock);
+  if (options.check) {
+    return RunCheck(session.Atapi(), EmbeddedImage(), clock, stdout, line.options.logPath);
+  }
 
   TCliPort* port = nullptr;
   TSystemRestarter restarter(

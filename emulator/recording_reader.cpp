@@ -1,5 +1,8 @@
 #include "emulator/recording_reader.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <stdexcept>
 
@@ -9,7 +12,16 @@ namespace tavo {
 
 namespace {
 
-constexpr size_t kMaxLine = 4u << 20;
+// The longest line a recording holds is a command with one 64 KiB bank as data in: 128 KiB
+// of hex, about 130 KB with the rest of the line. 1 MiB leaves room for eight times that
+// and still stops a file without line ends (a device, a binary) before it fills memory.
+constexpr size_t kMaxLine = 1u << 20;
+// A whole run with every command recorded is about half a megabyte; a file this large is
+// no recording, and it would be read into memory whole.
+constexpr uintmax_t kMaxFile = 256u << 20;
+// Recordings nest objects three levels deep. Deeper nesting is refused before the line is
+// parsed: values nested without bound would be copied and freed recursively.
+constexpr int kMaxDepth = 16;
 
 struct TBadLine : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -157,19 +169,82 @@ void ReadLine(const nlohmann::json& line, TRecording& out) {
   }
 }
 
+enum class TLineRead { Line, CutShort, End, TooLong, TooBig };
+
+// The next line into text (without its line end), reading no more than kMaxLine bytes of
+// it and no more than kMaxFile bytes of the file in all.
+TLineRead NextLine(std::streambuf& in, std::string& text, uintmax_t& total) {
+  text.clear();
+  for (;;) {
+    const int c = in.sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      return text.empty() ? TLineRead::End : TLineRead::CutShort;
+    }
+    if (++total > kMaxFile) return TLineRead::TooBig;
+    if (c == '\n') return TLineRead::Line;
+    if (text.size() == kMaxLine) return TLineRead::TooLong;
+    text.push_back(static_cast<char>(c));
+  }
+}
+
+// Why the raw line is not a line of text nested at most kMaxDepth deep, "" when it is.
+// JSON allows no control characters but tab and carriage return outside strings and none
+// inside them.
+std::string CheckText(const std::string& text) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 && c != '\t' && c != '\r') {
+      char what[64];
+      std::snprintf(what, sizeof what, "not text (byte %02Xh at character %zu)", c, i + 1);
+      return what;
+    }
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxDepth) {
+        return "nested deeper than " + std::to_string(kMaxDepth) + " levels";
+      }
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::optional<TRecording> ReadRecording(std::istream& in, std::string& error) {
   TRecording out;
   std::string text;
   size_t number = 0;
-  while (std::getline(in, text)) {
+  uintmax_t total = 0;
+  std::streambuf* buffer = in.rdbuf();
+  for (TLineRead read;
+       buffer != nullptr && (read = NextLine(*buffer, text, total)) != TLineRead::End;) {
     ++number;
+    const std::string at = "line " + std::to_string(number) + ": ";
     try {
       // Every line the recorder writes ends with a line feed: a last line without one
       // was cut short, even when what is left happens to parse.
-      if (in.eof()) throw TBadLine("the line is cut short (no line end)");
-      if (text.size() > kMaxLine) throw TBadLine("the line is too long");
+      if (read == TLineRead::CutShort) throw TBadLine("the line is cut short (no line end)");
+      if (read == TLineRead::TooLong) {
+        throw TBadLine("the line is longer than " + std::to_string(kMaxLine >> 20) + " MiB");
+      }
+      if (read == TLineRead::TooBig) {
+        throw TBadLine("the recording is larger than " + std::to_string(kMaxFile >> 20) + " MiB");
+      }
+      if (const std::string why = CheckText(text); !why.empty()) throw TBadLine(why);
       const nlohmann::json line = nlohmann::json::parse(text);
       if (!line.is_object()) throw TBadLine("not a JSON object");
       if (number == 1) {
@@ -177,11 +252,14 @@ std::optional<TRecording> ReadRecording(std::istream& in, std::string& error) {
       } else {
         ReadLine(line, out);
       }
-    } catch (const nlohmann::json::exception& e) {
-      error = "line " + std::to_string(number) + ": not JSON (" + e.what() + ")";
+    } catch (const nlohmann::json::parse_error& e) {
+      error = at + "not JSON (at character " + std::to_string(e.byte) + ")";
+      return std::nullopt;
+    } catch (const nlohmann::json::exception&) {
+      error = at + "a value of the wrong kind";
       return std::nullopt;
     } catch (const TBadLine& e) {
-      error = "line " + std::to_string(number) + ": " + e.what();
+      error = at + e.what();
       return std::nullopt;
     }
   }
@@ -189,11 +267,34 @@ std::optional<TRecording> ReadRecording(std::istream& in, std::string& error) {
     error = "line 1: the recording is empty";
     return std::nullopt;
   }
-  if (in.bad()) {
-    error = "line " + std::to_string(number + 1) + ": the recording could not be read";
+  return out;
+}
+
+std::optional<TRecording> ReadRecordingFile(const std::string& path, std::string& error) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec) {
+    error = "cannot be read: " + ec.message();
     return std::nullopt;
   }
-  return out;
+  if (std::filesystem::is_directory(status)) {
+    error = "is a folder, not a recording";
+    return std::nullopt;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    error = "is not a regular file (a device, a FIFO or a socket), not a recording";
+    return std::nullopt;
+  }
+  if (std::filesystem::file_size(path, ec) > kMaxFile) {
+    error = "is larger than " + std::to_string(kMaxFile >> 20) + " MiB, not a recording";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot be read";
+    return std::nullopt;
+  }
+  return ReadRecording(in, error);
 }
 
 }  // namespace tavo

@@ -64,7 +64,15 @@ struct TRecording {
   std::vector<TRecordedCommand> commands;  // in order, seq 1, 2, ...
 };
 
-// The whole recording, or nothing with error "line N: what was wrong".
+// The whole recording, or nothing with error "line N: what was wrong" (no text of the
+// parser's own). Refused besides what breaks the format: a line that is not text, nested
+// deeper than 16 levels or longer than 1 MiB, and more than 256 MiB in all; none of it is
+// read further than the limit.
 std::optional<TRecording> ReadRecording(std::istream& in, std::string& error);
+
+// The recording in the file at path: a folder, a device, a FIFO, a socket or a file over
+// 256 MiB is refused before anything is read (error says what it is), the rest as by
+// ReadRecording.
+std::optional<TRecording> ReadRecordingFile(const std::string& path, std::string& error);
 
 }  // namespace tavo

@@ -1,6 +1,8 @@
 // The single-instance guard: an exclusive flock() on a file named "MyAPP" in the user's
-// runtime directory (an abstract Unix socket named after it when the file cannot be used). The lock
-// lives as long as the descriptor, so the kernel releases it on any exit, crashes included.
+// runtime directory (an abstract Unix socket named after the uid and the file when the file
+// cannot be used; its holder's uid is checked, so another user holding the name is not a
+// second instance). The lock lives as long as the descriptor, so the kernel releases it
+// on any exit, crashes included.
 #pragma once
 
 #include <string>

@@ -1,23 +1,23 @@
 #include "platform/record_file.h"
 
-#include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/output_file.h"
+
 namespace tavo {
 
 std::unique_ptr<TRecordFile> TRecordFile::Create(const std::string& path, bool overwrite,
                                                  std::string& error) {
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-  const int fd = ::open(path.c_str(), flags, 0644);
+  std::string reason;
+  const int fd =
+      OpenOutputFile(path, overwrite ? TOutputMode::Replace : TOutputMode::CreateNew, reason);
   if (fd < 0) {
-    const int e = errno;
-    error = e == EEXIST
-                ? "--record: " + path + " exists already; give --record-overwrite to replace it"
-                : "--record: cannot create " + path + ": " + std::strerror(e);
+    error = "cannot write the recording to " + path + ": " + reason +
+            (reason == "it exists already" ? "; give --record-overwrite to replace it" : "");
     return nullptr;
   }
   return std::unique_ptr<TRecordFile>(new TRecordFile(fd));

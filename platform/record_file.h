@@ -9,8 +9,9 @@ namespace tavo {
 
 class TRecordFile {
  public:
-  // Creates path for writing (mode 0644). An existing file is refused unless overwrite is
-  // set. Nothing on failure, with error saying why.
+  // Creates path for writing (mode 0644; see OpenOutputFile for what is refused). An
+  // existing file is refused unless overwrite is set. Nothing on failure, with error
+  // saying why.
   static std::unique_ptr<TRecordFile> Create(const std::string& path, bool overwrite,
                                              std::string& error);
   ~TRecordFile();

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <tuple>
+
+#include "platform/output_file.h"
 
 namespace tavo {
 
@@ -88,7 +91,12 @@ bool TRunLog::Begin(const std::vector<std::pair<std::string, std::string>>& head
   } else if (directory_.empty()) {
     error_ = "no directory for run logs (neither XDG_STATE_HOME nor HOME is set)";
   }
-  if (!extraPath_.empty()) extra_ = std::fopen(extraPath_.c_str(), "a");
+  if (!extraPath_.empty()) {
+    std::string reason;
+    const int fd = OpenOutputFile(extraPath_, TOutputMode::Append, reason);
+    extra_ = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (fd >= 0 && extra_ == nullptr) ::close(fd);
+  }
   Write("TAVOFlash run, started " + Stamp(false));
   for (const auto& [name, value] : header) {
     Write(name + ": " + value);
@@ -117,6 +125,17 @@ void TRunLog::End(const std::string& summary, const std::string& text) {
     if (*f != nullptr) std::fclose(*f);
     *f = nullptr;
   }
+  Journal(summary);
+}
+
+void TRunLog::EndWithoutRun(const std::string& summary) {
+  pending_.clear();
+  path_.clear();
+  device_.clear();
+  Journal(summary);
+}
+
+void TRunLog::Journal(const std::string& summary) {
   if (journal_ && ::access("/run/systemd/journal/socket", F_OK) == 0) {
     sd_journal_send("MESSAGE=TAVOFlash run on %s: %s", device_.empty() ? "?" : device_.c_str(),
                     summary.c_str(), kMessageId, "SYSLOG_IDENTIFIER=tavoflash", "PRIORITY=%d",
@@ -135,17 +154,30 @@ void TRunLog::Write(const std::string& text) {
 
 void TRunLog::Rotate() {
   std::error_code ec;
-  std::vector<std::string> runs;
+  using TTime = std::filesystem::file_time_type;
+  const TTime now = TTime::clock::now();
+  // (written at a sane time, when, path): sorts oldest first.
+  std::vector<std::tuple<bool, TTime, std::string>> runs;
   for (const auto& entry : std::filesystem::directory_iterator(directory_, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind(kPrefix, 0) == 0 && name.size() > 4 &&
-        name.compare(name.size() - 4, 4, ".log") == 0) {
-      runs.push_back(entry.path().string());
+    const std::string path = entry.path().string();
+    if (path == path_ || name.rfind(kPrefix, 0) != 0 || name.size() <= 4 ||
+        name.compare(name.size() - 4, 4, ".log") != 0 || !entry.is_regular_file(ec)) {
+      continue;
     }
+    // A file written "later than now" was written while the clock was ahead, before
+    // every file written since it was put right: it counts as older than all of them.
+    const TTime written = entry.last_write_time(ec);
+    runs.emplace_back(written <= now, written, path);
   }
-  // The names carry the start time, so name order is age order.
+  // Oldest first by the time each file was last written, not by the time in its name: a
+  // clock that was once ahead (another system on the machine, a time zone, the autumn
+  // change) names files that would otherwise outlive every newer run. The current run's
+  // file is not in the list: it is always kept, with the newest kKeptRuns - 1 others.
   std::sort(runs.begin(), runs.end());
-  for (size_t i = 0; i + kKeptRuns < runs.size(); ++i) std::filesystem::remove(runs[i], ec);
+  const size_t others = path_.empty() ? kKeptRuns : kKeptRuns - 1;
+  for (size_t i = 0; i + others < runs.size(); ++i)
+    std::filesystem::remove(std::get<2>(runs[i]), ec);
 }
 
 }  // namespace tavo

@@ -40,6 +40,10 @@ class TRunLog {
   void Line(const std::string& text);
   // Ends the run: the outcome, then closes the files and sends the summary to the journal.
   void End(const std::string& summary, const std::string& text);
+  // The program ends without a run (nothing was sent to a drive): only the journal hears
+  // of it. No file is written, so that looking for drives never rotates away the log of a
+  // run; the lines kept since the last End() are dropped.
+  void EndWithoutRun(const std::string& summary);
 
   // The file of the current (or last) run; empty before the first Begin().
   const std::string& Path() const { return path_; }
@@ -50,6 +54,7 @@ class TRunLog {
 
  private:
   void Write(const std::string& text);
+  void Journal(const std::string& summary);
   void Rotate();
 
   std::string directory_;

@@ -11,6 +11,7 @@ bool TLockClaims::Claim(const std::string& device) {
     case TDriveLockResult::Unavailable:
       return true;
     case TDriveLockResult::Busy:
+    case TDriveLockResult::Refused:  // something else sits at the lock's name: keep away
       break;
   }
   return false;

@@ -1,7 +1,6 @@
 #include "session/drive_session.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "drive/bus_recorder.h"
 #include "drive/linux/linux_ports.h"
@@ -38,13 +37,8 @@ struct TDriveSession::TImpl {
 
 bool TDriveSession::TImpl::OpenReplay(const std::string& path, TClock& clock, TAtapiSink& sink,
                                       TAtapiConfig& config) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "--emulate=replay: cannot read " + path;
-    return false;
-  }
   std::string why;
-  std::optional<TRecording> recording = ReadRecording(in, why);
+  std::optional<TRecording> recording = ReadRecordingFile(path, why);
   if (!recording) {
     error = "--emulate=replay: " + path + " " + why;
     return false;

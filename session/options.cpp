@@ -148,7 +148,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.rest.push_back(std::move(arg));
     }
   }
-  ApplyTransportEnvironment(line.options, line.error);
+  // Help and version need no transport: a bad TAVOFLASH_TRANSPORT must not stop them.
+  if (!line.help && !line.version) ApplyTransportEnvironment(line.options, line.error);
   return line;
 }
 

@@ -77,7 +77,8 @@ struct TCommandLine {
 };
 
 // Parses the arguments (argv[0] excluded) once: the start-up options, help and version;
-// then applies TAVOFLASH_TRANSPORT (ApplyTransportEnvironment).
+// then, unless help or version was asked for, applies TAVOFLASH_TRANSPORT
+// (ApplyTransportEnvironment).
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tavo

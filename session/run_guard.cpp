@@ -24,6 +24,10 @@ bool TRunGuard::Begin(const std::string& device, const TLog& log) {
       log("Err:" + name + " is being flashed by another program.");
       log("Wait until that run ends, then start again.");
       return false;
+    case TDriveLockResult::Refused:
+      log("Err:The drive lock " + lock_.Path() + " cannot be used: " + lock_.Reason() + ".");
+      log("Remove it, or ask its owner why it is there, then start again.");
+      return false;
     case TDriveLockResult::Unavailable:
       log("No drive lock file could be made (" + lock_.Path() + ").");
       break;

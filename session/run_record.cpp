@@ -41,13 +41,9 @@ void TRunRecord::End(const TRunFacts& facts, const std::string& text) {
   log_.End(OutcomeSummary(facts), text);
 }
 
-void TRunRecord::EndWithoutRun(const TFirmwareImage& image, const std::string& summary,
-                               const std::string& text) {
-  log_.Begin({{"program", program_ + " " + ProgramVersion()},
-              {"transport", transport_},
-              {"device", "none"},
-              {"image", ImageLine(image)}});
-  log_.End(summary, text);
+void TRunRecord::EndWithoutRun(const TFirmwareImage&, const std::string& summary,
+                               const std::string&) {
+  log_.EndWithoutRun(summary);
 }
 
 }  // namespace tavo

@@ -26,7 +26,8 @@ class TRunRecord {
   void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
   // The run ended with this outcome (the paragraph the user was shown).
   void End(const TRunFacts& facts, const std::string& text);
-  // The program ends without a run (no drive matched): the lines so far and why.
+  // The program ends without a run (no drive matched): a journal line with the summary, no
+  // log file (see TRunLog::EndWithoutRun); the image and the reasons have been shown.
   void EndWithoutRun(const TFirmwareImage& image, const std::string& summary,
                      const std::string& text);
 

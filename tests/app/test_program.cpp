@@ -80,6 +80,11 @@ class TProgramTest : public QObject {
     QCOMPARE(run.status, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out.toStdString(), tavo::VersionText("tavoflash", tavo::EmbeddedImage()));
+    // Neither needs a transport: a bad one named in the environment does not stop them.
+    for (const char* option : {"--version", "--help"}) {
+      const TRun bad = RunProgram({option}, QString(), {"TAVOFLASH_TRANSPORT=bogus"});
+      QCOMPARE(bad.exitCode, 0);
+    }
   }
 
   void secondProgramStartExitsSilently() {
@@ -186,6 +191,13 @@ class TProgramTest : public QObject {
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains("unknown option --bogus"), run.err.constData());
     QVERIFY(!run.err.contains("unknown option -platform"));
+
+    // A log file that cannot be written: said before any drive is opened.
+    run = RunProgram({"--emulate", "--log", "/nonexistent-tavo/x.log"}, "offscreen");
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.startsWith("tavoflash: cannot write the log to /nonexistent-tavo/x.log: "
+                                "No such file or directory\n"),
+             run.err.constData());
   }
 };
 

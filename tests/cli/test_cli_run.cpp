@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -110,6 +111,17 @@ TEST_F(GuardedRunTest, DriveHeldByAnotherProgramIsRefusedBeforeAnythingIsSent) {
 
   other.Release();
   EXPECT_EQ(Run(), kExitVerified);  // free again: the next run goes ahead
+}
+
+TEST_F(GuardedRunTest, SomethingElseAtTheLockPathRefusesTheRunNamingIt) {
+  const std::string path = lockDir_ + "/tavoflash-emulated_sr0.lock";
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  EXPECT_EQ(Run(), kExitFailed);
+  ASSERT_EQ(rig_.ui.logs.size(), 2u);
+  EXPECT_THAT(rig_.ui.logs[0], HasSubstr("Err:The drive lock " + path +
+                                         " cannot be used: it is "
+                                         "a FIFO of "));
+  EXPECT_THAT(rig_.Kinds(), IsEmpty());
 }
 
 TEST_F(GuardedRunTest, BatteryBelowAQuarterRefusesAboveWarns) {

@@ -1,11 +1,16 @@
 // The single-instance guard between real processes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -91,6 +96,51 @@ TEST(InstanceLock, UnusableLockFileFallsBackToAGuardThatStillRefuses) {
   ASSERT_TRUE(first.Acquire(path));
   EXPECT_TRUE(first.Held());
   EXPECT_FALSE(AcquireInChild(path));
+}
+
+// Binds an abstract name (listening or not), as any user's process can.
+int BindName(const std::string& name, bool listening) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) return -1;
+  if (listening && listen(fd, 4) != 0) return -1;
+  return fd;
+}
+
+TEST(InstanceLock, AnotherUserHoldingTheGuardsNamesIsNoSecondInstance) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Another user's process holds the name every user's program once used, and the one
+  // that carries this user's uid (bound without listening, so nobody can ask it).
+  const std::string path = "/nonexistent-tavo-dir/MyAPP-held-by-another-user";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t squatter = fork();
+  if (squatter == 0) {
+    close(ready[0]);
+    if (setresuid(65534, 65534, 65534) != 0) _exit(1);
+    const int shared = BindName("tavoflash-instance:" + path, true);
+    const int ours = BindName("tavoflash-instance:0:" + path, false);
+    const char ok = shared >= 0 && ours >= 0 ? 'y' : 'n';
+    if (write(ready[1], &ok, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(ok, 'y');
+  {
+    TInstanceLock first;
+    EXPECT_TRUE(first.Acquire(path));  // before: ended as if it were a second instance
+    EXPECT_TRUE(first.Held());
+    EXPECT_FALSE(AcquireInChild(path));  // this user's second start is still refused
+  }
+  kill(squatter, SIGKILL);
+  waitpid(squatter, nullptr, 0);
 }
 
 }  // namespace

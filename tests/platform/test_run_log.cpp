@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/run_log.h"
 
@@ -79,6 +82,74 @@ TEST_F(RunLogTest, OnlyTheNewestRunsAreKept) {
   EXPECT_EQ(runs, kKeptRuns);
   EXPECT_TRUE(fs::exists(log.Path()));  // the new run is among the kept ones
   EXPECT_TRUE(fs::exists(dir / "notes.txt"));
+}
+
+// Run files in dir, by name.
+std::vector<std::string> RunFiles(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".log") names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(RunLogTest, AClockThatWasAheadNeverCostsTheCurrentOrTheNewestRuns) {
+  // Logs written while the clock was a year ahead: named and dated in the future.
+  const fs::path dir = root_ / "logs";
+  fs::create_directories(dir);
+  const auto now = fs::file_time_type::clock::now();
+  for (int i = 0; i < 5; ++i) {
+    const fs::path run = dir / ("run-20991231-23595" + std::to_string(i) + "-000.log");
+    std::ofstream{run};
+    fs::last_write_time(run, now + std::chrono::hours(24 * 365) + std::chrono::minutes(i));
+  }
+  // Then the newest runs, written since the clock was put right.
+  std::vector<std::string> recent;
+  for (int i = 0; i < kKeptRuns - 2; ++i) {
+    recent.push_back("run-20000101-0000" + std::to_string(10 + i) + "-000.log");
+    std::ofstream{dir / recent.back()};
+    fs::last_write_time(dir / recent.back(), now - std::chrono::minutes(60 - i));
+  }
+  TRunLog log(dir.string(), "");
+  log.SetJournal(false);
+  ASSERT_TRUE(log.Begin({}));
+  log.End("Verified: restart before use", "");
+  EXPECT_TRUE(fs::exists(log.Path()));
+  std::vector<std::string> kept = recent;
+  kept.push_back(fs::path(log.Path()).filename().string());
+  kept.push_back("run-20991231-235954-000.log");  // the newest of the future ones
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(RunFiles(dir), kept);
+
+  // Only future-dated logs left: the current run's file still stays.
+  for (const std::string& name : recent) fs::remove(dir / name);
+  for (int i = 0; i < kKeptRuns + 3; ++i) {
+    const fs::path run = dir / ("run-20991231-2358" + std::to_string(10 + i) + "-000.log");
+    std::ofstream{run};
+    fs::last_write_time(run, now + std::chrono::hours(1));
+  }
+  TRunLog next(dir.string(), "");
+  next.SetJournal(false);
+  ASSERT_TRUE(next.Begin({}));
+  next.End("Verified: restart before use", "");
+  EXPECT_TRUE(fs::exists(next.Path()));
+  EXPECT_EQ(RunFiles(dir).size(), size_t{kKeptRuns});
+}
+
+TEST_F(RunLogTest, AnEndWithoutARunWritesNoFileAndRemovesNone) {
+  const fs::path dir = root_ / "logs";
+  fs::create_directories(dir);
+  for (int i = 0; i < kKeptRuns; ++i) {
+    std::ofstream{dir / ("run-20000101-0000" + std::to_string(10 + i) + "-000.log")};
+  }
+  const std::vector<std::string> before = RunFiles(dir);
+  TRunLog log(dir.string(), (root_ / "copy.log").string());
+  log.SetJournal(false);
+  log.Line("No drive found.");
+  log.EndWithoutRun("No matching drive");
+  EXPECT_EQ(RunFiles(dir), before);
+  EXPECT_EQ(log.Path(), "");
 }
 
 TEST_F(RunLogTest, DirectoryFollowsXdgStateHomeThenHome) {

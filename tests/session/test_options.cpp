@@ -76,8 +76,11 @@ TEST(StartupOptions, UnknownEnvironmentTransportIsAnErrorLikeTheOption) {
   EXPECT_FALSE(line.Ok());
   EXPECT_THAT(line.error, HasSubstr("TAVOFLASH_TRANSPORT"));
   EXPECT_THAT(line.error, HasSubstr("garbage"));
-  // A command-line transport leaves the environment unread.
+  // A command-line transport leaves the environment unread, and so do help and version,
+  // which need no transport at all.
   EXPECT_TRUE(ParseCommandLine({"--transport", "aspi"}).Ok());
+  EXPECT_TRUE(ParseCommandLine({"--version"}).Ok());
+  EXPECT_TRUE(ParseCommandLine({"--emulate", "--help"}).Ok());
   unsetenv("TAVOFLASH_TRANSPORT");
 }
 

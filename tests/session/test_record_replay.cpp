@@ -171,6 +171,61 @@ TEST(Replay, RecordingsThatDoNotParseAreRejectedWithTheirLine) {
   EXPECT_THAT(ReadError(""), HasSubstr("line 1: the recording is empty"));
 }
 
+TEST(Replay, WhatIsNoRecordingIsRefusedBeforeItIsReadWhole) {
+  const std::string good = RecordSession(*FindProfile("default"), false).recording;
+  std::vector<std::string> lines = Lines(good);
+  const auto refused = [](const std::string& text) {
+    const std::string error = ReadError(text);
+    EXPECT_EQ(error.find("json"), std::string::npos) << error;  // no parser's own text
+    return error;
+  };
+  // A header nested half a million levels deep (copying it used to overflow the stack), and
+  // nesting just past the limit.
+  std::vector<std::string> bad = lines;
+  const size_t deep = 500000;
+  bad[0].insert(bad[0].size() - 1, ",\"x\":" + std::string(deep, '[') + std::string(deep, ']'));
+  EXPECT_EQ(refused(Join(bad)), "line 1: nested deeper than 16 levels");
+  bad = lines;
+  bad[3] = "{\"a\":" + std::string(16, '[') + std::string(16, ']') + "}";
+  EXPECT_EQ(refused(Join(bad)), "line 4: nested deeper than 16 levels");
+  bad[3] = "{\"a\":\"" + std::string(40, '[') + "\"}";  // inside a string: no nesting
+  EXPECT_EQ(refused(Join(bad)), "line 4: no \"type\"");
+  // Longer than any real line (those reach about 130 KB); a file without line ends.
+  bad = lines;
+  bad[1] = std::string(2u << 20, ' ');
+  EXPECT_EQ(refused(Join(bad)), "line 2: the line is longer than 1 MiB");
+  EXPECT_EQ(refused(std::string(3u << 20, '\0')), "line 1: the line is longer than 1 MiB");
+  // Binary and broken lines.
+  EXPECT_EQ(refused(std::string("\x7f"
+                                "ELF\x02\x01\x01\x00\n",
+                                9)),
+            "line 1: not text (byte 02h at character 5)");
+  EXPECT_EQ(refused("{\"type\":\"header\" oops}\n"), "line 1: not JSON (at character 18)");
+  bad = lines;
+  bad[2] = "{\"type\":\"slots\",\"count\":\"\xff\xfe\"}";
+  EXPECT_THAT(refused(Join(bad)), HasSubstr("line 3: not JSON"));
+}
+
+TEST(Replay, FoldersDevicesAndHugeFilesAreNoRecordings) {
+  char dir[] = "/tmp/tavo-replay-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string huge = std::string(dir) + "/huge.jsonl";
+  {
+    std::ofstream out(huge);
+    out.seekp((256u << 20) + 1);  // a sparse file just over the limit: nothing is written
+    out << '\n';
+  }
+  std::string error;
+  EXPECT_FALSE(ReadRecordingFile(dir, error));
+  EXPECT_EQ(error, "is a folder, not a recording");
+  EXPECT_FALSE(ReadRecordingFile("/dev/zero", error));
+  EXPECT_EQ(error, "is not a regular file (a device, a FIFO or a socket), not a recording");
+  EXPECT_FALSE(ReadRecordingFile(huge, error));
+  EXPECT_EQ(error, "is larger than 256 MiB, not a recording");
+  std::remove(huge.c_str());
+  rmdir(dir);
+}
+
 TEST(Recording, LongDataIsDigestedAndRepeatedRepliesReferToIt) {
   const TRecording recording =
       ParseRecording(RecordSession(*FindProfile("default"), false).recording);
