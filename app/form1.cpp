@@ -282,7 +282,7 @@ void TForm1::BitBtn2Click() {
     runFacts_ = TRunFacts{};  // refused by the guard: nothing was sent
     if (guard_.Begin(device, [this](const std::string& line) { AddLog(line); })) {
       engine_.BitBtn2Click();
-      runFacts_ = FactsOfRun(engine_);
+      runFacts_ = FactsOfRun(engine_, "TAVOFlash");
       // The new revision is read while the drive is still held: the last drive command.
       if (engine_.LastRunVerified()) runFacts_.newRevision = ReadDriveRevision(atapi_);
     }

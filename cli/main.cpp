@@ -113,7 +113,7 @@ int Run(int argc, char** argv) {
   // What the run left the drive in, said before a deferred signal may end the program.
   steps.afterRelease = [&] {
     const std::string revision = facts.newRevision;
-    facts = FactsOfRun(engine);
+    facts = FactsOfRun(engine, "tavoflash-cli");
     facts.newRevision = revision;
     facts.imageRevision = ImageRevision(state.edit1);
     if (facts.outcome == TOutcomeClass::Verified && !revision.empty()) {

@@ -32,6 +32,7 @@ bool TFlashEngine::FlashImage() {
   if (QueryFailure() != 0) {
     ui_.AddLog("Err:Flash Fail!!");
   } else {
+    nothingAttempted_ = stop_ == TRunStop::DownloadRefused;
     ui_.AddLog("Err:The firmware is not support this device!!(7)");
   }
   return false;
@@ -42,6 +43,11 @@ uint8_t TFlashEngine::QueryFailure() {
   if (atapi_.FlashStatus(status) == 1) return status[0];
   if (atapi_.FlashStatus(status) == 1) return status[0];
   return 0;
+}
+
+TRunStop TFlashEngine::StopAfterFailure(TRunStop refusal) const {
+  // A refusal comes with sense; a command that got no sense at all got no answer.
+  return atapi_.LastSenseKey() != scsi::kNoSense ? refusal : TRunStop::ContactLost;
 }
 
 bool TFlashEngine::DownloadAndCommit() {
@@ -84,6 +90,7 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
       // The drive's own 16 bytes at E000h of bank 1 go back with a full-bank transfer.
       uint8_t memory[scsi::kMemoryPieceLength] = {};
       if (atapi_.ReadMemory(memory, 1, 0xE000) != 1) {
+        stop_ = StopAfterFailure(TRunStop::DownloadRefused);
         ui_.AddLog("Err:The firmware is not support this device!!(11)");
         return false;
       }
@@ -96,6 +103,7 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
     const uint8_t status = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
                                              static_cast<uint8_t>(i & 0xFF), sendLength, 0);
     if (status != 1) {
+      stop_ = StopAfterFailure(TRunStop::DownloadRefused);
       ui_.AddLog(Format("Status:0x%x ; Err:Flash command(W) has problems.", status));
       return false;
     }
@@ -128,6 +136,7 @@ bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
   // with sense or without (a bare status, a time-out), ends the run here.
   const uint8_t senseKey = kept == 1 ? 0 : atapi_.LastSenseKey();
   if (kept != 1 && senseKey != scsi::kNotReady) {
+    stop_ = StopAfterFailure(TRunStop::CommitRefused);
     ui_.AddLog(Format("Status:%x;SenseCode:%x : %x : %x;", kept, senseKey, atapi_.LastAsc(),
                       atapi_.LastAscq()));
     ui_.AddLog("Err:Flash Fail.");
@@ -164,6 +173,7 @@ bool TFlashEngine::WaitUntilReady(uint8_t kept) {
                           atapi_.LastTargetStatus(), kept, atapi_.LastSenseKey(), atapi_.LastAsc(),
                           atapi_.LastAscq()));
       }
+      stop_ = TRunStop::NotReady;
       ui_.AddLog(Format("Err:Flash error,time out %d Sec", kPollLimitSec));
       return false;
     }

@@ -59,11 +59,17 @@ uint16_t TFlashEngine::BankLength(unsigned bank) const {
 // ---------------------------------------------------------------------------------------
 // Flash run
 
-void TFlashEngine::BitBtn2Click() {
+void TFlashEngine::ClearRunFacts() {
   lastRunVerified_ = false;
   wroteDrive_ = false;
   verifyFailure_ = TVerifyFailure::None;
+  stop_ = TRunStop::None;
+  nothingAttempted_ = false;
   phase_.reset();
+}
+
+void TFlashEngine::BitBtn2Click() {
+  ClearRunFacts();
   if (state_.edit1.empty()) {
     ui_.AddLog("Err:File Error !!");
     return;
@@ -84,10 +90,7 @@ void TFlashEngine::BitBtn2Click() {
 }
 
 void TFlashEngine::RunFlash() {
-  lastRunVerified_ = false;
-  wroteDrive_ = false;
-  verifyFailure_ = TVerifyFailure::None;
-  phase_.reset();
+  ClearRunFacts();
   [&] {
     ReportPhase({.kind = TPhaseKind::CheckingDrive});
     if (!FamilyGate()) return;

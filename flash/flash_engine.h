@@ -27,6 +27,16 @@ enum class TVerifyFailure {
   BlankReadBack,  // every byte read back had one value: the drive holds no firmware there
 };
 
+// Where a run that had begun to send the firmware stopped, as far as the drive let it be
+// known.
+enum class TRunStop {
+  None,             // not stopped there (verified, or stopped before the firmware was sent)
+  DownloadRefused,  // the drive answered a bank (or the read before bank 1) with a refusal
+  CommitRefused,    // the drive took the banks but refused to program them
+  NotReady,         // the drive was not ready again within the time limit
+  ContactLost,      // a command of the download, commit or read-back got no answer
+};
+
 // The patch-region rewrite a refresh makes when the drive's region differs from the
 // image's: whole 128-byte blocks from start, taken from the image's staged bank.
 struct TPatchRewrite {
@@ -76,6 +86,10 @@ class TFlashEngine {
   // the commit), whether or not the drive took it.
   bool LastRunWroteDrive() const { return wroteDrive_; }
   TVerifyFailure LastVerifyFailure() const { return verifyFailure_; }
+  TRunStop LastStop() const { return stop_; }
+  // After a refused download: the drive's flash status said it attempted nothing, so its
+  // firmware was not touched ("(7)").
+  bool LastRunNothingAttempted() const { return nothingAttempted_; }
   // The last phase the last run reached; nothing when no run got as far as the checks.
   const std::optional<TPhase>& LastPhase() const { return phase_; }
 
@@ -137,6 +151,8 @@ class TFlashEngine {
   bool SendBanks(uint8_t* buf, bool fullBank);
   // Sends the commit and its retries; kept receives the status of the last one.
   bool CommitWithRetries(uint8_t* buf, uint8_t& kept);
+  // refusal when the last command was refused with sense, else ContactLost.
+  TRunStop StopAfterFailure(TRunStop refusal) const;
   // Polls the drive once a second until it is ready again, for at most 120 seconds.
   bool WaitUntilReady(uint8_t kept);
 
@@ -149,6 +165,10 @@ class TFlashEngine {
   bool lastRunVerified_ = false;
   bool wroteDrive_ = false;
   TVerifyFailure verifyFailure_ = TVerifyFailure::None;
+  TRunStop stop_ = TRunStop::None;
+  bool nothingAttempted_ = false;
+  // Resets what the last run's facts say.
+  void ClearRunFacts();
   std::optional<TPhase> phase_;
   int failAllocationIn_ = 0;
   std::vector<int32_t> offLimits_;

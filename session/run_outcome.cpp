@@ -8,6 +8,59 @@ namespace {
 
 constexpr size_t kItemIdentityLength = 24;  // the item text's identity part before " "
 
+// What a run that wrote to the drive and did not verify left behind, by where it stopped.
+std::string WrittenText(const TRunFacts& facts) {
+  const std::string keepOn = " Do not power off or restart the computer. ";
+  const std::string again = "run " + facts.program + " again";
+  if (!facts.firmwareSent) {
+    return "The drive was changed: its patch region was rewritten before the run stopped, "
+           "but the firmware itself was not sent." +
+           keepOn + "Run " + facts.program +
+           " again; if it stops at the same line, this image is not for this drive.";
+  }
+  switch (facts.verifyFailure) {
+    case TVerifyFailure::BlankReadBack:
+      return "The firmware was sent, but the drive read back no firmware (every byte the "
+             "same): it did not store what it was sent." +
+             keepOn + "Wait a few minutes, then " + again + ".";
+    case TVerifyFailure::Mismatch:
+      return "The firmware was programmed, but what the drive reads back does not match the "
+             "image." +
+             keepOn + "Run " + facts.program + " again to write it once more.";
+    case TVerifyFailure::ReadFailed:
+      return "The firmware was programmed, but contact with the drive was lost while it was "
+             "read back." +
+             keepOn + "Check the drive's connection, wait a minute, then " + again + ".";
+    case TVerifyFailure::None:
+      break;
+  }
+  switch (facts.stop) {
+    case TRunStop::DownloadRefused:
+      if (facts.nothingAttempted) {
+        return "The drive refused the firmware before it stored any of it, and says it "
+               "attempted nothing: it should still run its old firmware. This image is most "
+               "likely not for this drive. Restart the computer, then run tavoflash-cli "
+               "--check before you use the drive.";
+      }
+      return "The drive refused part of the firmware and reports a programming error." + keepOn +
+             "Wait a minute, then " + again + ".";
+    case TRunStop::CommitRefused:
+      return "The drive received the firmware but refused to program it." + keepOn +
+             "Wait a minute, then " + again + ".";
+    case TRunStop::NotReady:
+      return "The firmware was sent and committed, but the drive was not ready again in "
+             "time." +
+             keepOn + "Wait a few minutes, then " + again + ".";
+    case TRunStop::ContactLost:
+      return "Contact with the drive was lost while the firmware was being sent." + keepOn +
+             "Check the drive's connection, wait a minute, then " + again + ".";
+    case TRunStop::None:
+      break;
+  }
+  return "The firmware was sent, but the drive did not verify it or was not ready in time." +
+         keepOn + "Wait a few minutes, then " + again + ".";
+}
+
 }  // namespace
 
 TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified, bool wroteDrive) {
@@ -18,8 +71,11 @@ TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified,
   return TOutcomeClass::NothingWritten;
 }
 
-TRunFacts FactsOfRun(const TFlashEngine& engine) {
+TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program) {
   TRunFacts facts;
+  facts.program = program;
+  facts.stop = engine.LastStop();
+  facts.nothingAttempted = engine.LastRunNothingAttempted();
   facts.outcome =
       ClassifyRun(engine.LastPhase(), engine.LastRunVerified(), engine.LastRunWroteDrive());
   facts.firmwareSent = engine.LastPhase() && PhaseWritesFirmware(engine.LastPhase()->kind);
@@ -38,20 +94,7 @@ std::string OutcomeText(const TRunFacts& facts) {
       return "Nothing was written: the run stopped before any firmware was sent. The drive "
              "is unchanged and safe to use as before.";
     case TOutcomeClass::WrittenUnverified:
-      if (!facts.firmwareSent) {
-        return "The drive was changed: its patch region was rewritten before the run "
-               "stopped, but the firmware itself was not sent. Do not power off or restart "
-               "the computer. Run TAVOFlash again; if it stops at the same line, this image "
-               "is not for this drive.";
-      }
-      if (facts.verifyFailure == TVerifyFailure::BlankReadBack) {
-        return "The firmware was sent, but the drive read back no firmware (every byte "
-               "the same): it did not store what it was sent. Do not power off or restart "
-               "the computer. Wait a few minutes, then run TAVOFlash again.";
-      }
-      return "The firmware was sent, but the drive did not verify it or was not ready in "
-             "time. Do not power off or restart the computer. Wait a few minutes, then run "
-             "TAVOFlash again.";
+      return WrittenText(facts);
     case TOutcomeClass::Verified:
       if (ReportsImageRevision(facts)) {
         return "The firmware was written and verified: the drive now reports revision " +
@@ -74,8 +117,9 @@ std::string OutcomeSummary(const TRunFacts& facts) {
     case TOutcomeClass::NothingWritten:
       return "Failed: drive unchanged";
     case TOutcomeClass::WrittenUnverified:
-      return facts.firmwareSent ? "Failed: do not power off, run again"
-                                : "Failed: drive changed, do not power off";
+      if (!facts.firmwareSent) return "Failed: drive changed, do not power off";
+      if (facts.nothingAttempted) return "Failed: refused by the drive";
+      return "Failed: do not power off, run again";
     case TOutcomeClass::Verified:
       if (ReportsImageRevision(facts)) return "Verified: now " + facts.newRevision + "; restart";
       return "Verified: restart, then check";

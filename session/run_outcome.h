@@ -29,6 +29,12 @@ struct TRunFacts {
   // was rewritten.
   bool firmwareSent = false;
   TVerifyFailure verifyFailure = TVerifyFailure::None;
+  // Where a run that had begun to send the firmware stopped; nothingAttempted: the drive
+  // said it refused it before it stored anything.
+  TRunStop stop = TRunStop::None;
+  bool nothingAttempted = false;
+  // The program the user runs, named where the advice is to run it again.
+  std::string program = "TAVOFlash";
   // After a verified run: the revision the drive reports now (empty when it could not be
   // read), and the revision of the image it was given.
   std::string newRevision;
@@ -36,7 +42,7 @@ struct TRunFacts {
 };
 
 // The facts of the engine's last run (the revisions are left for the caller).
-TRunFacts FactsOfRun(const TFlashEngine& engine);
+TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program);
 
 // True when a verified run's drive reports the image's revision.
 bool ReportsImageRevision(const TRunFacts& facts);

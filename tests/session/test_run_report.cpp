@@ -9,6 +9,7 @@
 
 #include "emulator/profiles.h"
 #include "session/drive_report.h"
+#include "session/line_explanations.h"
 #include "session/run_outcome.h"
 #include "tests/support/virtual_rig.h"
 
@@ -23,7 +24,7 @@ struct TProfileRun {
     rig.Attach({*FindProfile(profile)});
     rig.StartUp();
     rig.engine->BitBtn2Click();
-    facts = FactsOfRun(*rig.engine);
+    facts = FactsOfRun(*rig.engine, "tavoflash-cli");
     outcome = facts.outcome;
   }
   // The phase texts with repeats of the same text dropped.
@@ -67,25 +68,71 @@ TEST(RunPhases, AWaitCountsItsSecondsUpToTheLimit) {
   EXPECT_THAT(run.rig.ui.logs, ::testing::Contains("Err:Flash error,time out 120 Sec"));
 }
 
-TEST(RunOutcome, EachProfileEndsInItsClass) {
-  const std::vector<std::pair<std::string, TOutcomeClass>> cases = {
-      {"default", TOutcomeClass::Verified},
-      {"normal-mode", TOutcomeClass::Verified},
-      {"commit-illegal", TOutcomeClass::Verified},
-      {"no-medium", TOutcomeClass::Verified},
-      // Refused by the checks: nothing reached the drive's flash.
-      {"other-family", TOutcomeClass::NothingWritten},
-      // Stopped at the marker check, after the patch refresh rewrote the drive's region.
-      {"no-marker", TOutcomeClass::WrittenUnverified},
-      // Failed once banks were on their way: the drive must not be powered off.
-      {"unsupported", TOutcomeClass::WrittenUnverified},
-      {"commit-unit-attention", TOutcomeClass::WrittenUnverified},
-      {"bad-verify", TOutcomeClass::WrittenUnverified},
+TEST(RunOutcome, EachProfileEndsInItsClassWithItsCause) {
+  struct TCase {
+    std::string profile;
+    TOutcomeClass outcome;
+    std::string words;  // how the outcome paragraph begins
   };
-  for (const auto& [profile, expected] : cases) {
-    SCOPED_TRACE(profile);
-    EXPECT_EQ(TProfileRun(profile).outcome, expected);
+  const std::vector<TCase> cases = {
+      {"default", TOutcomeClass::Verified, "The firmware was written and verified"},
+      {"normal-mode", TOutcomeClass::Verified, "The firmware was written and verified"},
+      {"commit-illegal", TOutcomeClass::Verified, "The firmware was written and verified"},
+      {"no-medium", TOutcomeClass::Verified, "The firmware was written and verified"},
+      // Refused by the checks: nothing reached the drive.
+      {"other-family", TOutcomeClass::NothingWritten, "Nothing was written"},
+      // Stopped at the marker check, after the patch refresh rewrote the drive's region.
+      {"no-marker", TOutcomeClass::WrittenUnverified, "The drive was changed"},
+      // Failed once banks were on their way, each for its own reason.
+      {"unsupported", TOutcomeClass::WrittenUnverified,
+       "The drive refused the firmware before it stored any of it"},
+      {"commit-unit-attention", TOutcomeClass::WrittenUnverified,
+       "The drive received the firmware but refused to program it"},
+      {"never-ready", TOutcomeClass::WrittenUnverified,
+       "The firmware was sent and committed, but the drive was not ready again in time"},
+      {"bad-verify", TOutcomeClass::WrittenUnverified,
+       "The firmware was programmed, but what the drive reads back does not match"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.profile);
+    const TProfileRun run(c.profile);
+    EXPECT_EQ(run.outcome, c.outcome);
+    EXPECT_EQ(OutcomeText(run.facts).rfind(c.words, 0), 0u) << OutcomeText(run.facts);
   }
+}
+
+// Every failure line a run on any virtual drive shows has its plain explanation, and the
+// lines of a run that goes well have none.
+TEST(LineExplanations, EveryFailureLineOfEveryProfileIsExplained) {
+  const auto isFailure = [](const std::string& line) {
+    return line.rfind("Err", 0) == 0 || line.rfind("Status:", 0) == 0 ||
+           line.rfind("Time Out", 0) == 0 || line.find("isn't support") != std::string::npos;
+  };
+  for (const std::string& profile : ProfileNames()) {
+    SCOPED_TRACE(profile);
+    const TProfileRun run(profile);
+    for (const std::string& line : run.rig.ui.logs) {
+      EXPECT_EQ(isFailure(line), !ExplainLine(line, "tavoflash-cli").empty()) << line;
+    }
+  }
+  // The lines that come from elsewhere than a run: the search for drives, the transport.
+  for (const char* line : {"Can't find the device to upgrade !!", "WNASPI32.DLL not found",
+                           "Err:File Error !!", "Err:Memory allocation",
+                           "Access to /dev/sg3 was refused.", "Format message failed.  Error: 22",
+                           "Err: Cannot update this device use this update file!!",
+                           "Err:The firmware is not support this device!!(11)"}) {
+    EXPECT_FALSE(ExplainLine(line, "tavoflash-cli").empty()) << line;
+  }
+  for (const std::string& line : ExplainedLineExamples()) {
+    EXPECT_FALSE(ExplainLine(line, "tavoflash").empty()) << line;
+  }
+  // Sense keys are named; the advice names the program the user runs.
+  EXPECT_THAT(ExplainLine("Status:4;SenseCode:6 : 29 : 0;", "tavoflash-cli"),
+              HasSubstr("UNIT ATTENTION: POWER ON, RESET, OR BUS DEVICE RESET OCCURRED"));
+  EXPECT_THAT(ExplainLine("Time Out Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;", "x"),
+              HasSubstr("NOT READY: LOGICAL UNIT NOT READY, OPERATION IN PROGRESS"));
+  EXPECT_THAT(ExplainLine("Err:Verify NG !!", "tavoflash-cli"), HasSubstr("run tavoflash-cli"));
+  EXPECT_THAT(ExplainLine("WNASPI32.DLL not found", "tavoflash"), HasSubstr("modprobe sg"));
 }
 
 // A drive whose patch region was rewritten is never called unchanged: not in the words,
