@@ -1,6 +1,9 @@
 #include "cli/cli_port.h"
 
+#include <algorithm>
 #include <cctype>
+
+#include "session/line_explanations.h"
 
 namespace tavo {
 
@@ -34,10 +37,64 @@ void TCliPort::AddLog(const std::string& text) {
   std::fprintf(out_, "%s\n", text.c_str());
   std::fflush(out_);
   if (options_.logTap) options_.logTap(text);
+  // A failure line is followed by what it means, beside the procedure's own output.
+  if (const std::string why = ExplainLine(text, "tavoflash-cli"); !why.empty()) {
+    std::fprintf(err_, "  %s\n", why.c_str());
+    std::fflush(err_);
+  }
 }
 
+namespace {
+
+// The whole run as one percentage: each phase has its share, in the order the run goes;
+// within is how far the phase itself has come (0 to 1).
+int OverallPercent(const TPhase& phase, double within) {
+  const auto ofBanks = [&](double from, double span) {
+    const double banks = phase.banks > 0 ? phase.banks : 1;
+    const double done = std::clamp((phase.bank - 1 + within) / banks, 0.0, 1.0);
+    return from + span * done;
+  };
+  double percent = 0;
+  switch (phase.kind) {
+    case TPhaseKind::CheckingDrive:
+      percent = 5 * within;
+      break;
+    case TPhaseKind::RefreshingPatch:
+      percent = 5;
+      break;
+    case TPhaseKind::SendingBank:
+      percent = ofBanks(10, 50);
+      break;
+    case TPhaseKind::Committing:
+      percent = 60;
+      break;
+    case TPhaseKind::WaitingForDrive:
+      percent =
+          65 + 15 * std::clamp(phase.limitSec > 0 ? double(phase.elapsedSec) / phase.limitSec : 0.0,
+                               0.0, 1.0);
+      break;
+    case TPhaseKind::Verifying:
+      percent = ofBanks(80, 20);
+      break;
+  }
+  return static_cast<int>(percent);
+}
+
+// The phase in the terminal's words: a wait says how long so far and how long at most.
+std::string TerminalPhaseText(const TPhase& phase) {
+  if (phase.kind != TPhaseKind::WaitingForDrive) return PhaseText(phase);
+  return "waiting for the drive to finish programming: " + std::to_string(phase.elapsedSec) +
+         " s so far, at most " + std::to_string(std::max(0, phase.limitSec - phase.elapsedSec)) +
+         " s more";
+}
+
+}  // namespace
+
 void TCliPort::SetPhase(const TPhase& phase) {
-  phaseText_ = PhaseText(phase);
+  phase_ = phase;
+  within_ = 0;
+  phaseText_ = TerminalPhaseText(phase);
+  UpdatePercent();
   if (options_.showProgress) {
     DrawProgressLine();
     return;
@@ -49,34 +106,42 @@ void TCliPort::SetPhase(const TPhase& phase) {
                              phase.elapsedSec - lastPlain_->elapsedSec >= 10;
   if (!changed && !waitedTenMore) return;
   lastPlain_ = phase;
-  std::fprintf(err_, "tavoflash-cli: %s\n", phaseText_.c_str());
+  std::fprintf(err_, "tavoflash-cli: %3d%%  %s\n", shownPercent_, phaseText_.c_str());
   std::fflush(err_);
 }
 
+void TCliPort::UpdatePercent() {
+  if (!phase_) return;
+  // Never back: a new bank's range or a retry does not undo what the user was shown.
+  shownPercent_ = std::max(shownPercent_, OverallPercent(*phase_, within_));
+}
+
 void TCliPort::DrawProgressLine() {
-  const int tenth = shownTenth_ < 0 ? 0 : shownTenth_;
-  std::fprintf(err_, "\r\033[K[%-10s] %3d%%  %s", std::string(tenth, '#').c_str(), tenth * 10,
+  const int percent = std::max(shownPercent_, 0);
+  std::fprintf(err_, "\r\033[K[%-10s] %3d%%  %s", std::string(percent / 10, '#').c_str(), percent,
                phaseText_.c_str());
   std::fflush(err_);
+  drawnPercent_ = percent;
   progressLineOpen_ = true;
 }
 
 void TCliPort::SetProgressRange(int minimum, int maximum) {
   minimum_ = minimum;
   maximum_ = maximum;
-  shownTenth_ = -1;
 }
 
 void TCliPort::SetProgress(int value) {
-  if (!options_.showProgress) return;
+  // Within a phase only the marker search and the read-back move by position; the bar's
+  // other positions belong to ranges that restart with every bank.
+  if (!phase_ ||
+      (phase_->kind != TPhaseKind::CheckingDrive && phase_->kind != TPhaseKind::Verifying)) {
+    return;
+  }
   const long long span = static_cast<long long>(maximum_) - minimum_;
   if (span <= 0) return;
-  long long tenth = (static_cast<long long>(value) - minimum_) * 10 / span;
-  if (tenth < 0) tenth = 0;
-  if (tenth > 10) tenth = 10;
-  if (tenth == shownTenth_) return;
-  shownTenth_ = static_cast<int>(tenth);
-  DrawProgressLine();
+  within_ = std::clamp(double(static_cast<long long>(value) - minimum_) / double(span), 0.0, 1.0);
+  UpdatePercent();
+  if (options_.showProgress && shownPercent_ != drawnPercent_) DrawProgressLine();
 }
 
 bool TCliPort::AskReboot() {
@@ -98,6 +163,9 @@ void TCliAtapiSink::ShowPlainMessage(const std::string& text) {
   std::string line = text;
   while (!line.empty() && line.back() == '\n') line.pop_back();
   std::fprintf(stderr, "%s\n", line.c_str());
+  if (const std::string why = ExplainLine(line, "tavoflash-cli"); !why.empty()) {
+    std::fprintf(stderr, "  %s\n", why.c_str());
+  }
   std::fflush(stderr);
 }
 

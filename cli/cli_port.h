@@ -1,6 +1,8 @@
 // The terminal's side of the flash procedure: every log line goes to standard output as
-// its own line at once, the questions are asked on the terminal (or answered by options),
-// and progress is drawn compactly on standard error only when it is a terminal.
+// its own line at once (a failure line's plain explanation follows on standard error), the
+// questions are asked on the terminal (or answered by options), and progress (one overall
+// percentage that never goes back, with the phase) is drawn compactly on standard error
+// only when it is a terminal.
 #pragma once
 
 #include <cstdio>
@@ -52,6 +54,7 @@ class TCliPort final : public TUserPort {
  private:
   void ClearProgressLine();
   void DrawProgressLine();
+  void UpdatePercent();
 
   TOptions options_;
   std::FILE* out_;
@@ -59,7 +62,11 @@ class TCliPort final : public TUserPort {
   std::FILE* in_;
   int minimum_ = 0;
   int maximum_ = 100;
-  int shownTenth_ = -1;  // progress shown, in tenths of the range; -1 none
+  // The run's overall percentage: only ever grows; -1 before the first phase.
+  int shownPercent_ = -1;
+  int drawnPercent_ = -1;
+  std::optional<TPhase> phase_;
+  double within_ = 0;  // how far the current phase has come, 0 to 1
   bool progressLineOpen_ = false;
   std::string phaseText_;
   std::optional<TPhase> lastPlain_;  // the phase of the last plain line

@@ -2,6 +2,7 @@
 
 #include "cli/cli_port.h"
 #include "session/drive_report.h"
+#include "session/line_explanations.h"
 
 namespace tavo {
 
@@ -13,6 +14,19 @@ bool TCliStartupHooks::Confirm(const std::string& question) {
   if (options_.list) return true;  // listing sends nothing that changes a drive
   if (options_.yes) {
     std::fprintf(out_, "%s OK\n", question.c_str());
+    std::fflush(out_);
+    return true;
+  }
+  if (AskOkCancel(question, in_, out_)) return true;
+  std::fprintf(err_, "tavoflash-cli: cancelled, nothing was sent to a drive.\n");
+  return false;
+}
+
+bool TCliStartupHooks::ConfirmTarget(const TFlashTarget& target) {
+  std::string question = TargetText(target);
+  question = "Flash " + question + "?";
+  if (options_.yes) {
+    std::fprintf(out_, "%s yes\n", question.c_str());
     std::fflush(out_);
     return true;
   }
@@ -56,7 +70,7 @@ bool TCliStartupHooks::ChooseDrive(TFlashState& state) {
 bool TCliStartupHooks::NoMatchingDrive() {
   std::fprintf(err_, "Can't find the device to upgrade !!\n");
   if (atapi_ != nullptr) {
-    for (const std::string& line : NoDriveReasons(*atapi_, identity_)) {
+    for (const std::string& line : NoDriveReasons(*atapi_, identity_, "tavoflash-cli")) {
       std::fprintf(err_, "%s\n", line.c_str());
     }
   }

@@ -7,6 +7,7 @@
 
 #include "cli/cli_options.h"
 #include "drive/atapi.h"
+#include "session/drive_report.h"
 #include "session/startup.h"
 
 namespace tavo {
@@ -29,6 +30,10 @@ class TCliStartupHooks final : public TStartupHooks {
   bool ChooseDrive(TFlashState& state) override;
   bool NoMatchingDrive() override;
   void ShowSelection(const std::string& caption, const std::string& selected) override;
+
+  // The last question before anything is written: which drive, and the revision change.
+  // --yes answers it. False: the user said no (nothing was sent that writes).
+  bool ConfirmTarget(const TFlashTarget& target);
 
   // The exit code for a start-up that did not end Ready.
   int ExitCode(TStartupOutcome outcome) const;

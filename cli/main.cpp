@@ -103,6 +103,8 @@ int Run(int argc, char** argv) {
     record.EndWithoutRun(EmbeddedImage(), "No matching drive", why);
   }
   if (outcome != TStartupOutcome::Ready) return hooks.ExitCode(outcome);
+  // The last question before the first command that writes: which drive, which change.
+  if (!hooks.ConfirmTarget(SelectedTarget(session.Atapi(), state))) return kExitFailed;
 
   record.Begin(session.Atapi(), state, EmbeddedImage());
   TRunFacts facts;

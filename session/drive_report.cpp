@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "session/run_outcome.h"
+
 namespace tavo {
 
 namespace {
@@ -33,6 +35,8 @@ int ItemRow(const TFlashState& state, int item) {
   return row >= 0 && row < kDriveTableRows ? row : -1;
 }
 
+std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& imageIdentity);
+
 }  // namespace
 
 std::string ItemDevice(const TAtapi& atapi, const TFlashState& state, int item) {
@@ -49,7 +53,41 @@ int ItemAtDevice(const TAtapi& atapi, const TFlashState& state, const std::strin
   return -1;
 }
 
-std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& imageIdentity) {
+std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& imageIdentity,
+                                        const std::string& program) {
+  std::vector<std::string> lines = DriveReasons(atapi, imageIdentity);
+  if (!program.empty()) {
+    lines.push_back("To try " + program + " without such a drive: " + program + " --emulate");
+  }
+  return lines;
+}
+
+TFlashTarget SelectedTarget(const TAtapi& atapi, const TFlashState& state) {
+  TFlashTarget target;
+  target.item = state.selectedItem;
+  target.device = ItemDevice(atapi, state, state.selectedItem);
+  const int row = ItemRow(state, state.selectedItem);
+  if (row >= 0) {
+    const DriveEntry& entry = atapi.Drive(row);
+    const std::string identity = Field(entry.Identity, kIdentityLength);
+    target.model = Trimmed(identity.substr(0, std::min(kVendorLength, identity.size())));
+    if (identity.size() > kVendorLength)
+      target.model += " " + Trimmed(identity.substr(kVendorLength));
+    target.fromRevision = Trimmed(Field(entry.Revision, sizeof entry.Revision));
+  }
+  target.toRevision = ImageRevision(state.edit1);
+  return target;
+}
+
+std::string TargetText(const TFlashTarget& target) {
+  return "drive [" + std::to_string(target.item) + "] " +
+         (target.device.empty() ? std::string("(unknown device)") : target.device) + " (" +
+         target.model + ") from " + target.fromRevision + " to " + target.toRevision;
+}
+
+namespace {
+
+std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& imageIdentity) {
   const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
   if (count == 0) {
     if (atapi.AccessRefused()) {
@@ -78,5 +116,7 @@ std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& 
   if (atapi.AccessRefused()) lines.push_back("Access to another drive was refused.");
   return lines;
 }
+
+}  // namespace
 
 }  // namespace tavo

@@ -18,7 +18,21 @@ int ItemAtDevice(const TAtapi& atapi, const TFlashState& state, const std::strin
 
 // Why no drive matches the image identity, in lines: either no optical drive was found
 // (and whether access to one was refused), or the optical drives found, each with vendor,
-// product, revision and device node, none of them the image's model.
-std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& imageIdentity);
+// product, revision and device node, none of them the image's model. program: when given,
+// a last line says how to try that program without a drive (--emulate).
+std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& imageIdentity,
+                                        const std::string& program = {});
+
+// The drive a run on the selected item would write, and the revision change.
+struct TFlashTarget {
+  int item = -1;
+  std::string device;        // "/dev/sr0"
+  std::string model;         // "TAVO QRD-1040C"
+  std::string fromRevision;  // what the drive reports now
+  std::string toRevision;    // the image's
+};
+TFlashTarget SelectedTarget(const TAtapi& atapi, const TFlashState& state);
+// "drive [0] /dev/sr0 (TAVO QRD-1040C) from 1.05 to 1.08"
+std::string TargetText(const TFlashTarget& target);
 
 }  // namespace tavo

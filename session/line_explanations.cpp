@@ -73,8 +73,8 @@ constexpr TExplanation kTable[] = {
      "What the drive reads back does not match the image (or could not be read). Do not power "
      "off or restart the computer; run %P again to write the firmware once more."},
     {TMatch::Exact, "Can't find the device to upgrade !!", "Can't find the device to upgrade !!",
-     "No drive of the image's model was found; the lines before say which drives were seen. "
-     "To try the program without one, run %P --emulate."},
+     "No drive of the image's model was found: the lines with this one say which drives "
+     "were seen."},
     {TMatch::Exact, "WNASPI32.DLL not found", "WNASPI32.DLL not found",
      "No SCSI generic device (/dev/sg*) exists, so the sg-driver transport finds no drive. "
      "'sudo modprobe sg' loads the driver; the default transport (without --transport aspi) "

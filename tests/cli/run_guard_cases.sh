@@ -113,7 +113,7 @@ case $case_name in
     "$cli" --emulate <"$work/in" >"$work/run.out" 2>"$work/run.err" &
     run=$!
     exec 3>"$work/in"
-    echo y >&3  # the confirmation; the restart question then waits for its answer
+    printf 'y\ny\n' >&3  # the confirmation and the last question; the restart question waits
     wait_for "$work/run.out" "Reboot this computer right now ?"
     grep -qF "The log of this run: " "$work/run.err" || fail "the question came before the outcome"
     grep -qF "outcome: " "$work"/state/tavoflash/run-*.log || fail "the run log has no outcome"

@@ -2,10 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "cli/cli_port.h"
+#include "session/line_explanations.h"
+#include "tests/support/virtual_rig.h"
 
 namespace tavo {
 namespace {
@@ -39,23 +43,45 @@ TEST(CliPort, EveryLogLineIsItsOwnLineOnStandardOutput) {
   port.SetProgress(50);  // no progress drawing asked for
   port.AddLog("Status:0x2 ; Err:Flash command(W) has problems.");
   EXPECT_EQ(out.Text(), "Flashing ..\nStatus:0x2 ; Err:Flash command(W) has problems.\n");
-  EXPECT_EQ(err.Text(), "");
+  // The failure line's plain explanation goes beside it, not into the procedure's output.
+  EXPECT_EQ(err.Text(),
+            "  " + ExplainLine("Status:0x2 ; Err:Flash command(W) has problems.", "tavoflash-cli") +
+                "\n");
 }
 
-TEST(CliPort, ProgressIsDrawnOnlyWhenItMovesByATenth) {
-  TStream out, err, in;
-  TCliPort::TOptions options;
-  options.showProgress = true;
-  TCliPort port(options, out.get(), err.get(), in.get());
-  port.SetProgressRange(0, 65533);
-  for (int p = 0; p <= 65533; p += 7) port.SetProgress(p);
-  const std::string drawn = err.Text();
-  size_t count = 0;
-  for (size_t at = drawn.find('%'); at != std::string::npos; at = drawn.find('%', at + 1)) {
-    ++count;
+// The percentages a terminal was shown, in order.
+std::vector<int> ShownPercentages(const std::string& drawn) {
+  std::vector<int> shown;
+  for (size_t at = drawn.find("%  "); at != std::string::npos; at = drawn.find("%  ", at + 1)) {
+    size_t start = at;
+    while (start > 0 && (std::isdigit(static_cast<unsigned char>(drawn[start - 1])) != 0)) --start;
+    shown.push_back(std::stoi(drawn.substr(start, at - start)));
   }
-  EXPECT_EQ(count, 10u);  // 0% .. 90%; 100% is never reached by the last position
-  EXPECT_EQ(out.Text(), "");
+  return shown;
+}
+
+// A whole run through the terminal's port: one percentage for the run that only ever grows,
+// through every bank and phase (the bar's own range restarts with each of them), up to the
+// read-back's last piece.
+TEST(CliPort, ProgressOfAWholeRunOnlyMovesForward) {
+  for (const char* profile : {"default", "commit-illegal", "bad-verify"}) {
+    SCOPED_TRACE(profile);
+    test::TVirtualRig rig;
+    rig.Attach({*FindProfile(profile)});
+    rig.StartUp();
+    TStream out, err, in;
+    TCliPort::TOptions options;
+    options.showProgress = true;
+    TCliPort port(options, out.get(), err.get(), in.get());
+    TFlashEngine engine(rig.state, *rig.atapi, EmbeddedImage(), port, rig.clock);
+    engine.CopyHeader();
+    engine.BitBtn1Click();
+    engine.BitBtn2Click();
+    const std::vector<int> shown = ShownPercentages(err.Text());
+    ASSERT_GT(shown.size(), 20u);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    EXPECT_GE(shown.back(), 99);  // the read-back's last piece
+  }
 }
 
 TEST(CliPort, PhasesOnAPipeArePlainLinesAtEachChangeAndEveryTenSecondsOfAWait) {
@@ -68,12 +94,14 @@ TEST(CliPort, PhasesOnAPipeArePlainLinesAtEachChangeAndEveryTenSecondsOfAWait) {
   for (int s = 0; s <= 25; ++s) {
     port.SetPhase({.kind = TPhaseKind::WaitingForDrive, .elapsedSec = s, .limitSec = 120});
   }
-  EXPECT_EQ(
-      err.Text(),
-      "tavoflash-cli: sending bank 1 of 8\n"
-      "tavoflash-cli: waiting for the drive to finish programming: 0 s, gives up at 120 s\n"
-      "tavoflash-cli: waiting for the drive to finish programming: 10 s, gives up at 120 s\n"
-      "tavoflash-cli: waiting for the drive to finish programming: 20 s, gives up at 120 s\n");
+  EXPECT_EQ(err.Text(),
+            "tavoflash-cli:  10%  sending bank 1 of 8\n"
+            "tavoflash-cli:  65%  waiting for the drive to finish programming: 0 s so far, at "
+            "most 120 s more\n"
+            "tavoflash-cli:  66%  waiting for the drive to finish programming: 10 s so far, at "
+            "most 110 s more\n"
+            "tavoflash-cli:  67%  waiting for the drive to finish programming: 20 s so far, at "
+            "most 100 s more\n");
   EXPECT_EQ(out.Text(), "");  // standard output keeps the procedure's lines only
 }
 
@@ -83,12 +111,11 @@ TEST(CliPort, OnATerminalTheProgressLineNamesThePhase) {
   options.showProgress = true;
   TCliPort port(options, out.get(), err.get(), in.get());
   port.SetProgress(80);
-  port.SetPhase({.kind = TPhaseKind::WaitingForDrive, .elapsedSec = 34, .limitSec = 120});
+  port.SetPhase({.kind = TPhaseKind::WaitingForDrive, .elapsedSec = 36, .limitSec = 120});
   const std::string drawn = err.Text();
-  EXPECT_NE(
-      drawn.rfind("\r\033[K[########  ]  80%  waiting for the drive to finish programming: 34 s, "
-                  "gives up at 120 s"),
-      std::string::npos);
+  EXPECT_NE(drawn.rfind("\r\033[K[######    ]  69%  waiting for the drive to finish "
+                        "programming: 36 s so far, at most 84 s more"),
+            std::string::npos);
   port.AddLog("Flash Complete!!");  // the line is cleared before a log line
   EXPECT_EQ(out.Text(), "Flash Complete!!\n");
 }

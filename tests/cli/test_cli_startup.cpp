@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "cli/cli_startup.h"
 #include "tests/support/virtual_rig.h"
@@ -91,7 +93,8 @@ TEST(CliStartup, EachWayOutHasItsExitCode) {
   EXPECT_EQ(Read(none.err),
             "Can't find the device to upgrade !!\n"
             "None of the optical drives found is a TAVO    QRD-1040C:\n"
-            "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05\n");
+            "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05\n"
+            "To try tavoflash-cli without such a drive: tavoflash-cli --emulate\n");
 }
 
 TEST(CliStartup, DriveTakesADeviceNodeFromTheList) {
@@ -109,6 +112,30 @@ TEST(CliStartup, DriveTakesADeviceNodeFromTheList) {
   TCliStart missing({"default"}, options);
   EXPECT_EQ(missing.exitCode, kExitUsage);
   EXPECT_THAT(Read(missing.err), HasSubstr("no drive in the list is at /dev/sr7"));
+}
+
+}  // namespace
+}  // namespace tavo
+
+namespace tavo {
+namespace {
+
+// The last question names the drive that will be written and the revision change; --yes
+// answers it, and anything but yes on the terminal sends nothing that writes.
+TEST(CliStartup, TheLastQuestionNamesTheTargetAndTheRevisionChange) {
+  const std::string question = "Flash drive [1] emulated:sr1 (TAVO QRD-1040C) from 1.05 to 1.08?";
+  for (const auto& [yes, typed, answered] : std::vector<std::tuple<bool, std::string, bool>>{
+           {true, "", true}, {false, "y\n", true}, {false, "\n", false}, {false, "n\n", false}}) {
+    TCliOptions options;
+    options.yes = yes;
+    options.drive = 1;
+    TCliStart s({"default", "default"}, options, yes ? "" : "y\n" + typed);
+    ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
+    TCliStartupHooks hooks(options, s.out, s.err, s.in);
+    EXPECT_EQ(hooks.ConfirmTarget(SelectedTarget(*s.rig.atapi, s.rig.state)), answered) << typed;
+    EXPECT_THAT(Read(s.out), HasSubstr(question + (yes ? " yes\n" : " [y/N] ")));
+    EXPECT_TRUE(s.rig.Commands(TCommandKind::WritePatch).empty());
+  }
 }
 
 }  // namespace
