@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "session/line_explanations.h"
+
 namespace tavo {
 
 namespace {
@@ -14,7 +16,12 @@ bool OnGuiThread() {
 
 }  // namespace
 
-void TQtAtapiSink::ShowPlainMessage(const std::string& text) {
+void TQtAtapiSink::ShowPlainMessage(const std::string& message) {
+  // The message as the drive layer words it, then what it means and what to do.
+  std::string line = message;
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  const std::string why = ExplainLine(line, "TAVOFlash");
+  const std::string text = why.empty() ? message : line + "\n\n" + why;
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr || OnGuiThread()) {
     dialogs_.Inform("", text, TDialogIcon::None);

@@ -221,7 +221,7 @@ bool TForm1::ChooseDrive(TFlashState& state) {
 
 bool TForm1::NoMatchingDrive() {
   noDrive_ = true;
-  for (const std::string& reason : NoDriveReasons(atapi_, state_.edit1)) {
+  for (const std::string& reason : NoDriveReasons(atapi_, state_.edit1, "tavoflash")) {
     AddLog(reason);
   }
   dialogs_.Inform("ERROR", "Can't find the device to upgrade !!", TDialogIcon::Error);
@@ -238,7 +238,13 @@ void TForm1::ShowSelectedItem() {
   const std::string text = state_.SelectedItemText();
   StatusPanel0->setFont(FittingFont(font(), {RawText(text)}, StatusPanel0->contentsRect().width()));
   StatusPanel0->setText(RawText(text));
-  StatusPanel0->setToolTip(RawText(text));
+  // Before "&Start": which drive a run writes, and the revision change.
+  const QString target =
+      text.empty() ? QString()
+                   : "&Start flashes " +
+                         QString::fromStdString(TargetText(SelectedTarget(atapi_, state_))) + ".";
+  StatusPanel0->setToolTip(text.empty() ? QString() : RawText(text) + "\n" + target);
+  BitBtn2->setToolTip(target);
   if (text.empty()) {
     BitBtn2->setEnabled(false);
   }
@@ -316,6 +322,8 @@ void TForm1::FinishRun() {
   BitBtn2->setEnabled(true);
   BitBtn3->setEnabled(true);
   CheckAction->setEnabled(true);
+  BitBtn2->setToolTip("&Start flashes " +
+                      QString::fromStdString(TargetText(SelectedTarget(atapi_, state_))) + ".");
   emit RunFinished();
 }
 

@@ -126,6 +126,8 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void FormActivate();
   QWidget* ControlWidget(TControl control) const;
   void ShowSelectedItem();
+  // The plain explanation of the last failure line, in the status bar (form1_outcome.cpp).
+  void ShowExplanation(const std::string& explanation);
   // After a run, on the GUI thread once the worker has ended: the outcome paragraph in the
   // log and the status bar, the new revision in the list after a verified run, the run
   // log's outcome.
@@ -170,6 +172,8 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // what the run left the drive in and, after a verified run, the revision the drive
   // reports now (read by the worker while it still held the drive).
   TRunFacts runFacts_;
+  // The explanation of the last failure line of the run, kept for the outcome's tooltip.
+  std::string lastExplanation_;
   // The check: GUI-thread state; the controls it locks get back the state they had.
   bool checkInProgress_ = false;
   bool startEnabledBeforeCheck_ = false;

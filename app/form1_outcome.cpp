@@ -81,6 +81,13 @@ void TForm1::SetPhase(const TPhase& phase) {
   StatusPanel0->repaint();
 }
 
+void TForm1::ShowExplanation(const std::string& explanation) {
+  lastExplanation_ = explanation;
+  const QString text = QString::fromStdString(explanation);
+  StatusPanel0->setText(text);
+  StatusPanel0->setToolTip(text);
+}
+
 void TForm1::ShowOutcome() {
   TRunFacts& facts = runFacts_;
   facts.imageRevision = ImageRevision(state_.edit1);
@@ -105,7 +112,10 @@ void TForm1::ShowOutcome() {
   ListBox1->setCurrentRow(ListBox1->count() - 1);
   ListBox1->scrollToBottom();
   StatusPanel0->setText(QString::fromStdString(OutcomeSummary(facts)));
-  StatusPanel0->setToolTip(QString::fromStdString(text));
+  // The status bar's tip: the outcome, and what the failure line that ended the run means.
+  StatusPanel0->setToolTip(
+      QString::fromStdString(lastExplanation_.empty() ? text : text + "\n\n" + lastExplanation_));
+  lastExplanation_.clear();
   if (record_ != nullptr) {
     record_->End(facts, text);
   }

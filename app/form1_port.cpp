@@ -11,6 +11,7 @@
 #include "app/form1.h"
 #include "app/log_marks.h"
 #include "app/raw_text.h"
+#include "session/line_explanations.h"
 
 namespace tavo {
 
@@ -37,7 +38,14 @@ void TForm1::AddLog(const std::string& text) {
 
 void TForm1::AddLogNow(const std::string& text) {
   ListBox1->addItem(RawText(text));
-  MarkIfFailure(ListBox1->item(ListBox1->count() - 1), text);
+  QListWidgetItem* item = ListBox1->item(ListBox1->count() - 1);
+  MarkIfFailure(item, text);
+  // The whole line stays readable where the list cuts it; a failure line also says what
+  // it means, there and in the status bar.
+  const std::string why = ExplainLine(text, "TAVOFlash");
+  item->setToolTip(why.empty() ? RawText(text)
+                               : RawText(text) + "\n\n" + QString::fromStdString(why));
+  if (!why.empty()) ShowExplanation(why);
   if (record_ != nullptr) {
     record_->Line(text);
   }

@@ -34,6 +34,7 @@
 #include "platform/drive_lock.h"
 #include "platform/restart.h"
 #include "session/drive_session.h"
+#include "session/line_explanations.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
 
@@ -265,10 +266,12 @@ class TForm1Test : public QObject {
     QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString());
     // The remaining start-up steps still run before the window closes.
     QCOMPARE(h.form->windowTitle(), QString("QRD-1040C Firmware Updater"));
-    // Why, then the notice lines.
+    // Why (the same reasons the terminal gives, and how to try the program without such a
+    // drive), then the notice lines.
     QCOMPARE(h.LogLines(),
              QStringList({"None of the optical drives found is a TAVO    QRD-1040C:",
-                          "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05"}) +
+                          "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05",
+                          "To try tavoflash without such a drive: tavoflash --emulate"}) +
                  kNotice);
     h.form->show();
     QTRY_VERIFY(!h.form->isVisible());
@@ -614,6 +617,31 @@ class TForm1Test : public QObject {
     QVERIFY(!h.Log()->item(int(at - 1))->icon().isNull());
     QVERIFY(!h.Log()->item(int(at))->icon().isNull());
     QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), status);
+  }
+
+  // Before "&Start" the window says which drive a run writes and the revision change; a
+  // failure line carries its plain explanation as its tooltip and in the status bar.
+  void targetBeforeStartAndExplainedFailures() {
+    THarness h(Profiles({"default", "commit-unit-attention"}));
+    const QString first =
+        "&Start flashes drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.05 to 1.08.";
+    QCOMPARE(h.Start()->toolTip(), first);
+    QVERIFY(h.Find<QLabel>("StatusPanel0")->toolTip().endsWith(first));
+    h.form->SelDeviceChange(1);
+    QCOMPARE(h.Start()->toolTip(),
+             QString("&Start flashes drive [1] emulated:sr1 (TAVO QRD-1040C) from 1.05 to 1.08."));
+
+    QVERIFY(h.RunFromTheButton());
+    const QStringList log = h.LogLines();
+    const qsizetype fail = log.indexOf("Err:Flash Fail.");
+    QVERIFY2(fail > 0, qPrintable(log.join('\n')));
+    const QString explanation = QString::fromStdString(ExplainLine("Err:Flash Fail.", "TAVOFlash"));
+    QVERIFY(!explanation.isEmpty());
+    QCOMPARE(h.Log()->item(int(fail))->toolTip(), "Err:Flash Fail.\n\n" + explanation);
+    // The status bar keeps the outcome; its tip says what the last failure line meant.
+    QVERIFY(h.Find<QLabel>("StatusPanel0")
+                ->toolTip()
+                .endsWith(QString::fromStdString(ExplainLine("Err:Flash Fail!!", "TAVOFlash"))));
   }
 
   // The context menu's check: the terminal's verdict lines in the log, reading commands
