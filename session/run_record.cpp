@@ -1,6 +1,7 @@
 #include "session/run_record.h"
 
 #include <utility>
+#include <vector>
 
 #include "session/drive_report.h"
 #include "session/version.h"
@@ -30,6 +31,7 @@ TRunRecord::TRunRecord(std::string program, const TStartupOptions& options,
 
 void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image) {
   const std::string device = ItemDevice(atapi, state, state.selectedItem);
+  oldRevision_ = ItemRevision(state.SelectedItemText());
   log_.Begin({{"program", program_ + " " + ProgramVersion()},
               {"transport", transport_},
               {"device", device.empty() ? "unknown" : device},
@@ -38,7 +40,15 @@ void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFir
 }
 
 void TRunRecord::End(const TRunFacts& facts, const std::string& text) {
-  log_.End(OutcomeSummary(facts), text);
+  std::vector<std::pair<std::string, std::string>> fields = {
+      {"result", OutcomeClassName(facts.outcome)}, {"old revision", oldRevision_}};
+  if (!facts.newRevision.empty()) fields.emplace_back("new revision", facts.newRevision);
+  log_.End(OutcomeSummary(facts), text, fields);
+}
+
+void TRunRecord::EndRefused(const std::string& text) {
+  log_.End("Refused: nothing sent", text,
+           {{"result", "refused"}, {"old revision", oldRevision_}, {"new revision", oldRevision_}});
 }
 
 void TRunRecord::EndWithoutRun(const TFirmwareImage&, const std::string& summary,
