@@ -136,7 +136,9 @@ int RunCliFlash(TCliFlashParts& parts) {
   int worst = kExitVerified;
   bool verified = false;
   for (size_t k = 0; k < items.size(); ++k) {
+    // The drive the run talks to follows the list item (the start-up chose the first).
     parts.state.selectedItem = items[k];
+    parts.engine.SelectCurrentItem();
     const TDriveOutcome outcome = FlashSelected(parts);
     worst = WorseExit(worst, DriveResultExit(outcome.result));
     verified = verified || outcome.result == TDriveResult::Verified;

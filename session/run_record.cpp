@@ -42,7 +42,11 @@ void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFir
 void TRunRecord::End(const TRunFacts& facts, const std::string& text) {
   std::vector<std::pair<std::string, std::string>> fields = {
       {"result", OutcomeClassName(facts.outcome)}, {"old revision", oldRevision_}};
-  if (!facts.newRevision.empty()) fields.emplace_back("new revision", facts.newRevision);
+  // A drive nothing was written to still runs what it ran; after a run that wrote and did
+  // not verify, nobody knows.
+  const std::string newRevision =
+      facts.outcome == TOutcomeClass::NothingWritten ? oldRevision_ : facts.newRevision;
+  if (!newRevision.empty()) fields.emplace_back("new revision", newRevision);
   log_.End(OutcomeSummary(facts), text, fields);
 }
 

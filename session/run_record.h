@@ -26,7 +26,7 @@ class TRunRecord {
   void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
   // The run ended with this outcome (the paragraph the user was shown). Before the outcome
   // the log gets "result: <OutcomeClassName>", "old revision:" (the selected item's at
-  // Begin) and, when known, "new revision:".
+  // Begin) and, when known, "new revision:" (the old one when nothing was written).
   void End(const TRunFacts& facts, const std::string& text);
   // The run was refused before anything was sent to the drive (drive busy, battery, the
   // user said no): "result: refused".
