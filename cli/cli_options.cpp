@@ -19,8 +19,19 @@ void PrintCliUsage(std::FILE* to) {
                "  --check       only check whether a run would get past its checks on each\n"
                "                drive, sending nothing that writes; names the line that\n"
                "                would stop the run\n"
+               "  --drive all   flash every matching drive in turn; stops after a drive\n"
+               "                that was written but not verified\n"
+               "  --if-needed   leave a drive that already reports the image's revision\n"
+               "                alone (nothing is sent that writes; exit status 0)\n"
+               "  --json        JSON Lines on standard output and nothing else (needs\n"
+               "                --yes for a run; see docs/json.md)\n"
+               "  --history     list the runs kept in the run logs, newest first; no\n"
+               "                drive is looked at\n"
                "  --help        show this text\n"
                "  --version     show the program's version and the image it carries\n"
+               "Exit status: 0 verified or nothing to do, 1 failed with nothing written,\n"
+               "2 bad usage or no matching drive, 3 written but not verified (do not power\n"
+               "off), 4 refused before anything was sent, 128+N ended by signal N.\n"
                "%s",
                StartupOptionsHelp().c_str());
 }
@@ -52,9 +63,19 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       options.list = true;
     } else if (arg == "--check") {
       options.check = true;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--if-needed") {
+      options.ifNeeded = true;
+    } else if (arg == "--history") {
+      options.history = true;
     } else {
       error = "unknown option " + arg;
       return false;
+    }
+    if (driveGiven && driveText == "all") {
+      options.allDrives = true;
+      continue;
     }
     // Anything but digits names a device node (/dev/sr1; emulated:sr1 for virtual drives).
     if (driveGiven && !driveText.empty() &&
@@ -71,6 +92,24 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
     }
   }
   return true;
+}
+
+bool WantsJson(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--json") return true;
+  }
+  return false;
+}
+
+bool CheckCliCombination(const TCliOptions& options, std::string& error) {
+  if (options.history && (options.check || options.list)) {
+    error = "--history does not go with --check or --list";
+  } else if (options.json && options.check) {
+    error = "--json does not go with --check";
+  } else if (options.json && !options.yes && !options.history && !options.list) {
+    error = "--json needs --yes: a run with --json never asks a question";
+  }
+  return error.empty();
 }
 
 }  // namespace tavo

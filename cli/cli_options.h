@@ -14,12 +14,23 @@ struct TCliOptions {
   bool yes = false;
   bool reboot = false;
   bool list = false;
-  bool check = false;  // only check the drives with reading commands (see cli_check.h)
+  bool check = false;      // only check the drives with reading commands (see cli_check.h)
+  bool allDrives = false;  // --drive all: every matching drive in turn
+  bool json = false;       // JSON Lines on standard output (cli/json_events.h)
+  bool ifNeeded = false;   // leave a drive alone that already reports the image's revision
+  bool history = false;    // list the runs kept in the run logs; no drive is looked at
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, std::string& error);
 
+// The options that do not go together (--json without --yes, for a run with --json never
+// asks); false with error set. Not for --help and --version, which go with anything.
+bool CheckCliCombination(const TCliOptions& options, std::string& error);
+
+// True when the arguments ask for --json: even a command line that does not parse then
+// gets its error as JSON.
+bool WantsJson(const std::vector<std::string>& args);
 void PrintCliUsage(std::FILE* to);
 
 // A usage error the GNU way: "tavoflash-cli: <error>" and a pointer to --help.

@@ -27,12 +27,20 @@ struct TGuardedRunSteps {
   // the program says about the run and writes to its logs, so that a deferred signal can
   // never cut it off.
   std::function<void()> afterRelease;
+  // The first terminating signal arrived during the run: called with its number right
+  // before the program ends with it (after afterRelease).
+  std::function<void(int)> beforeSignalEnd;
+  // Print the notice of the first signal on standard error (off for --json when standard
+  // error is no terminal).
+  bool signalNotice = true;
 };
 
-// Runs engine.BitBtn2Click() inside the guards; the exit code of the run (0 verified,
-// 1 failed or refused). Does not return when a terminating signal arrived during the run:
-// the program then ends with it after steps.afterRelease. Questions for the user (the
-// restart) belong after the return, when nothing is held any more.
+// Runs engine.BitBtn2Click() inside the guards; the exit code of the run: kExitVerified,
+// kExitFailed (nothing written), kExitWrittenUnverified, or kExitRefused when the guard
+// refused the run before anything was sent (whileHeld is then not called). Does not return
+// when a terminating signal arrived during the run: the program then ends with it after
+// steps.afterRelease. Questions for the user (the restart) belong after the return, when
+// nothing is held any more.
 int RunGuardedFlash(TFlashEngine& engine, const TFlashState& state, const TAtapi& atapi,
                     TUserPort& ui, const TGuardedRunSteps& steps = {});
 

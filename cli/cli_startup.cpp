@@ -47,24 +47,26 @@ bool TCliStartupHooks::ChooseDrive(TFlashState& state) {
   if (!options_.drivePath.empty()) {
     const int item = atapi_ != nullptr ? ItemAtDevice(*atapi_, state, options_.drivePath) : -1;
     if (item < 0) {
-      std::fprintf(err_, "tavoflash-cli: no drive in the list is at %s.\n",
-                   options_.drivePath.c_str());
-      badIndex_ = true;
-      return false;
+      return Refuse("no drive in the list is at " + options_.drivePath + ".");
     }
     state.selectedItem = item;
     return true;
   }
   if (options_.drive >= 0) {
     if (options_.drive >= static_cast<int>(state.items.size())) {
-      std::fprintf(err_, "tavoflash-cli: there is no drive %d in the list (0 to %zu).\n",
-                   options_.drive, state.items.size() - 1);
-      badIndex_ = true;
-      return false;
+      return Refuse("there is no drive " + std::to_string(options_.drive) + " in the list (0 to " +
+                    std::to_string(state.items.size() - 1) + ").");
     }
     state.selectedItem = options_.drive;
   }
   return true;
+}
+
+bool TCliStartupHooks::Refuse(const std::string& why) {
+  std::fprintf(err_, "tavoflash-cli: %s\n", why.c_str());
+  choiceError_ = why;
+  badIndex_ = true;
+  return false;
 }
 
 bool TCliStartupHooks::NoMatchingDrive() {
@@ -89,7 +91,7 @@ int TCliStartupHooks::ExitCode(TStartupOutcome outcome) const {
     case TStartupOutcome::Ready:
       return kExitVerified;
     case TStartupOutcome::Cancelled:
-      return kExitFailed;
+      return kExitRefused;
     case TStartupOutcome::NoDrive:
       return kExitUsage;
     case TStartupOutcome::Stopped:

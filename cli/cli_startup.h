@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "cli/cli_options.h"
 #include "drive/atapi.h"
@@ -12,9 +13,13 @@
 
 namespace tavo {
 
-inline constexpr int kExitVerified = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
+// Exit status by outcome, the same with and without --json (a terminating signal during a
+// run: 128 + its number).
+inline constexpr int kExitVerified = 0;           // verified, or nothing to do
+inline constexpr int kExitFailed = 1;             // failed, nothing written: the drive is unchanged
+inline constexpr int kExitUsage = 2;              // bad usage, or no matching drive
+inline constexpr int kExitWrittenUnverified = 3;  // written, not verified: do not power off
+inline constexpr int kExitRefused = 4;            // refused before anything was sent to the drive
 
 class TCliStartupHooks final : public TStartupHooks {
  public:
@@ -37,8 +42,12 @@ class TCliStartupHooks final : public TStartupHooks {
 
   // The exit code for a start-up that did not end Ready.
   int ExitCode(TStartupOutcome outcome) const;
+  // Why --drive named no drive of the list (one sentence); empty when it did.
+  const std::string& ChoiceError() const { return choiceError_; }
 
  private:
+  bool Refuse(const std::string& why);
+
   const TCliOptions& options_;
   std::FILE* out_;
   std::FILE* err_;
@@ -46,6 +55,7 @@ class TCliStartupHooks final : public TStartupHooks {
   bool badIndex_ = false;
   const TAtapi* atapi_ = nullptr;
   std::string identity_;
+  std::string choiceError_;
 };
 
 }  // namespace tavo

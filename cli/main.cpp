@@ -1,74 +1,112 @@
 // tavoflash-cli: the flash procedure in a terminal. Runs the shared start-up sequence
-// (confirmation, matching drives, selection) and flashes the chosen drive, printing every
-// log line as it happens.
+// (confirmation, matching drives, selection) and flashes the chosen drive (or, with
+// --drive all, every matching drive in turn), printing every log line as it happens; with
+// --json, JSON Lines events on standard output instead (cli/json_events.h).
 //
-// Exit codes: 0 the run verified (or --list found drives), 1 the run failed, was refused
-// (drive in use, battery too low) or the user cancelled, 2 bad usage or no matching drive;
-// a terminating signal that arrived during the run ends the program right after it, with
+// Exit status by outcome, the same with --json (cli/cli_startup.h): 0 verified or nothing
+// to do, 1 failed with nothing written, 2 bad usage or no matching drive, 3 written but not
+// verified, 4 refused before anything was sent (drive busy, battery, the user said no); a
+// terminating signal that arrived during the run ends the program right after it, with
 // that signal.
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/cli_check.h"
+#include "cli/cli_fleet.h"
+#include "cli/cli_history.h"
 #include "cli/cli_options.h"
 #include "cli/cli_port.h"
-#include "cli/cli_run.h"
+#include "cli/cli_report.h"
 #include "cli/cli_startup.h"
+#include "cli/json_events.h"
+#include "cli/json_port.h"
 #include "drive/clock.h"
 #include "flash/flash_engine.h"
 #include "flash/flash_state.h"
 #include "image/firmware_image.h"
 #include "platform/restart.h"
-#include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/options.h"
 #include "session/output_files.h"
-#include "session/run_outcome.h"
 #include "session/run_record.h"
-#include "session/startup.h"
 #include "session/version.h"
 
 namespace tavo {
 namespace {
 
+// Under --json a person sees the human text only on a terminal; elsewhere it goes nowhere.
+struct TJsonMode {
+  bool on = false;
+  bool humanWatches = false;
+  std::FILE* human = nullptr;  // standard error or the null device; closed by the destructor
+  ~TJsonMode() {
+    if (human != nullptr && human != stderr) std::fclose(human);
+  }
+};
+
 int Run(int argc, char** argv) {
-  const TCommandLine line = ParseCommandLine({argv + 1, argv + argc});
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  TJsonMode json;
+  json.on = WantsJson(args);
+  json.humanWatches = isatty(STDERR_FILENO) != 0;
+  json.human = !json.on || json.humanWatches ? stderr : std::fopen("/dev/null", "w");
+  TJsonEvents events(stdout);
+  // An error before any run: a JSON "error" event, or the line a person reads.
+  const auto fail = [&](const std::string& code, const std::string& message, bool usage) {
+    if (json.on) events.Error(code, message, kExitUsage);
+    if (!json.on || json.humanWatches) {
+      if (usage) {
+        PrintCliUsageError(message, stderr);
+      } else {
+        std::fprintf(stderr, "tavoflash-cli: %s\n", message.c_str());
+      }
+    }
+    return kExitUsage;
+  };
+
+  const TCommandLine line = ParseCommandLine(args);
   TCliOptions options;
   std::string error = line.error;
-  if (!line.Ok() || !ParseCliArgs(line.rest, options, error)) {
-    PrintCliUsageError(error, stderr);
-    return kExitUsage;
-  }
+  if (!line.Ok() || !ParseCliArgs(line.rest, options, error)) return fail("usage", error, true);
   if (line.help) {
-    PrintCliUsage(stdout);
+    PrintCliUsage(json.on ? stderr : stdout);
     return kExitVerified;
   }
   if (line.version) {
-    std::fputs(VersionText("tavoflash-cli", EmbeddedImage()).c_str(), stdout);
+    if (json.on) {
+      events.Start(EmbeddedImage(), line.options);
+    } else {
+      std::fputs(VersionText("tavoflash-cli", EmbeddedImage()).c_str(), stdout);
+    }
     return kExitVerified;
   }
+  if (!CheckCliCombination(options, error)) return fail("usage", error, true);
+  if (options.history) {
+    return PrintHistory(ReadRunHistory(TRunLog::DefaultDirectory()), json.on ? &events : nullptr,
+                        stdout);
+  }
+  if (json.on) events.Start(EmbeddedImage(), line.options);
 
   if (const std::string bad = CheckOutputFiles(line.options); !bad.empty()) {
-    std::fprintf(stderr, "tavoflash-cli: %s\n", bad.c_str());
-    return kExitUsage;
+    return fail("output_file", bad, false);
   }
 
   TRealClock clock;
-  TCliAtapiSink sink;
+  TCliAtapiSink textSink;
+  TJsonAtapiSink jsonSink(events, json.humanWatches ? &textSink : nullptr);
+  TAtapiSink& sink = json.on ? static_cast<TAtapiSink&>(jsonSink) : textSink;
   TDriveSession session(line.options, clock, sink, {"tavoflash-cli", &EmbeddedImage()});
-  if (!session.Ok()) {
-    std::fprintf(stderr, "tavoflash-cli: %s\n", session.Error().c_str());
-    return kExitUsage;
-  }
+  if (!session.Ok()) return fail("session", session.Error(), false);
 
   if (options.check) {
     return RunCheck(session.Atapi(), EmbeddedImage(), clock, stdout, line.options.logPath);
   }
 
-  TCliPort* port = nullptr;
+  TUserPort* port = nullptr;
   TSystemRestarter restarter(
       session.Emulated(),
       {.log = [&port](const std::string& text) { port->AddLog(text); },
@@ -87,52 +125,56 @@ int Run(int argc, char** argv) {
   } else if (options.yes) {
     portOptions.rebootAnswer = false;
   }
-  TCliPort ui(portOptions);
-  port = &ui;
+
+  // --json: events on standard output; the terminal's own port and words on standard error
+  // when a person watches it.
+  std::unique_ptr<TCliPort> textPort;
+  std::unique_ptr<TJsonPort> jsonPort;
+  TTextReport textReport(stderr);
+  std::unique_ptr<TJsonReport> jsonReport;
+  if (json.on) {
+    TCliPort::TOptions human = portOptions;
+    human.logTap = nullptr;
+    human.restarter = nullptr;
+    if (json.humanWatches) textPort = std::make_unique<TCliPort>(human, stderr, stderr, stdin);
+    jsonPort =
+        std::make_unique<TJsonPort>(events, TJsonPort::TOptions{.rebootAnswer = options.reboot,
+                                                                .restarter = &restarter,
+                                                                .logTap = portOptions.logTap,
+                                                                .human = textPort.get()});
+    jsonReport = std::make_unique<TJsonReport>(events, ImageIdentity(EmbeddedImage()),
+                                               json.humanWatches ? &textReport : nullptr);
+    port = jsonPort.get();
+  } else {
+    textPort = std::make_unique<TCliPort>(portOptions);
+    port = textPort.get();
+  }
 
   TFlashState state;
-  TFlashEngine engine(state, session.Atapi(), EmbeddedImage(), ui, clock);
-  TCliStartupHooks hooks(options);
+  TFlashEngine engine(state, session.Atapi(), EmbeddedImage(), *port, clock);
+  TCliStartupHooks hooks(options, json.on ? json.human : stdout, json.human);
   hooks.SetDrives(session.Atapi());
-  const TStartupOutcome outcome = RunStartup(engine, state, ui, hooks);
-  if (outcome == TStartupOutcome::NoDrive) {
-    std::string why;
-    for (const std::string& reason : NoDriveReasons(session.Atapi(), state.edit1)) {
-      why += reason + "\n";
-    }
-    record.EndWithoutRun(EmbeddedImage(), "No matching drive", why);
+  TCliFlashParts parts{.options = options,
+                       .image = EmbeddedImage(),
+                       .engine = engine,
+                       .state = state,
+                       .atapi = session.Atapi(),
+                       .ui = *port,
+                       .hooks = hooks,
+                       .record = record,
+                       .report = json.on ? static_cast<TCliReport&>(*jsonReport) : textReport,
+                       .driveChanged = {},
+                       .beforeRun = {},
+                       .signalNotice = !json.on || json.humanWatches};
+  if (json.on) {
+    parts.driveChanged = [&jsonPort](const std::string& node) { jsonPort->SetNode(node); };
   }
-  if (outcome != TStartupOutcome::Ready) return hooks.ExitCode(outcome);
-  // The last question before the first command that writes: which drive, which change.
-  if (!hooks.ConfirmTarget(SelectedTarget(session.Atapi(), state))) return kExitFailed;
-
-  record.Begin(session.Atapi(), state, EmbeddedImage());
-  TRunFacts facts;
-  TGuardedRunSteps steps;
-  steps.whileHeld = [&] {
-    if (engine.LastRunVerified()) facts.newRevision = ReadDriveRevision(session.Atapi());
+  // The last question before the first command that writes to each drive: which drive,
+  // which change (--yes answers it).
+  parts.beforeRun = [&hooks, &session](const TFlashState& selected) {
+    return hooks.ConfirmTarget(SelectedTarget(session.Atapi(), selected));
   };
-  // What the run left the drive in, said before a deferred signal may end the program.
-  steps.afterRelease = [&] {
-    const std::string revision = facts.newRevision;
-    facts = FactsOfRun(engine, "tavoflash-cli");
-    facts.newRevision = revision;
-    facts.imageRevision = ImageRevision(state.edit1);
-    if (facts.outcome == TOutcomeClass::Verified && !revision.empty()) {
-      const std::string old = ReplaceSelectedRevision(state, revision);
-      std::fprintf(stderr, "%s -> %s\n", old.c_str(), revision.c_str());
-    }
-    const std::string text = OutcomeText(facts);
-    std::fprintf(stderr, "\n%s\n", text.c_str());
-    if (!record.Log().Path().empty()) {
-      std::fprintf(stderr, "The log of this run: %s\n", record.Log().Path().c_str());
-    }
-    record.End(facts, text);
-  };
-  const int code = RunGuardedFlash(engine, state, session.Atapi(), ui, steps);
-  // Asked only now that nothing holds the drive and signals act as usual again.
-  if (engine.LastRunVerified()) engine.OfferReboot();
-  return code;
+  return RunCliFlash(parts);
 }
 
 }  // namespace

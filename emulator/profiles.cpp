@@ -95,6 +95,12 @@ const std::vector<std::pair<std::string, TMaker>>& Makers() {
          p.lenient = true;
          return p;
        }},
+      {"current",
+       [] {
+         TDriveProfile p = Default();
+         p.revision = "1.08";  // already runs the embedded image's revision
+         return p;
+       }},
   };
   return makers;
 }

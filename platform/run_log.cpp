@@ -117,8 +117,10 @@ void TRunLog::Line(const std::string& text) {
   Write(line);
 }
 
-void TRunLog::End(const std::string& summary, const std::string& text) {
+void TRunLog::End(const std::string& summary, const std::string& text,
+                  const std::vector<std::pair<std::string, std::string>>& fields) {
   Write("");
+  for (const auto& [name, value] : fields) Write(name + ": " + value);
   Write("outcome: " + summary);
   Write(text);
   for (std::FILE** f : {&file_, &extra_}) {

@@ -38,8 +38,10 @@ class TRunLog {
   bool Begin(const std::vector<std::pair<std::string, std::string>>& header);
   // One log line with its time. Before Begin() the lines are kept and written by it.
   void Line(const std::string& text);
-  // Ends the run: the outcome, then closes the files and sends the summary to the journal.
-  void End(const std::string& summary, const std::string& text);
+  // Ends the run: the fields ("key: value" lines, such as the result and the revisions),
+  // the outcome, then closes the files and sends the summary to the journal.
+  void End(const std::string& summary, const std::string& text,
+           const std::vector<std::pair<std::string, std::string>>& fields = {});
   // The program ends without a run (nothing was sent to a drive): only the journal hears
   // of it. No file is written, so that looking for drives never rotates away the log of a
   // run; the lines kept since the last End() are dropped.

@@ -14,6 +14,8 @@ packages=(
   # The Debian package and its check: manuals, icon renders, desktop entry and metadata
   # validators, lintian.
   scdoc librsvg2-bin desktop-file-utils appstream lintian dpkg-dev fakeroot file
+  # The fleet test: docs/fleet.yml run by the real ansible-playbook on this machine.
+  ansible-core
 )
 # Extra packages a caller asks for (the kernel test, for instance).
 packages+=("$@")

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "session/run_outcome.h"
 
@@ -36,8 +37,52 @@ int ItemRow(const TFlashState& state, int item) {
 }
 
 std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& imageIdentity);
+// Table row r as a found drive (not yet placed in the list).
+TFoundDrive RowDrive(const TAtapi& atapi, int r) {
+  const DriveEntry& row = atapi.Drive(r);
+  const std::string identity = Field(row.Identity, kIdentityLength);
+  const std::string name = atapi.DeviceName(r);
+  TFoundDrive drive;
+  drive.node = Field(name.c_str(), name.size());
+  drive.vendor = Trimmed(identity.substr(0, std::min(kVendorLength, identity.size())));
+  drive.product = identity.size() > kVendorLength ? Trimmed(identity.substr(kVendorLength)) : "";
+  drive.revision = Trimmed(Field(row.Revision, sizeof row.Revision));
+  return drive;
+}
 
 }  // namespace
+
+std::vector<TFoundDrive> FoundDrives(const TAtapi& atapi, const TFlashState& state,
+                                     const std::string& imageIdentity) {
+  std::vector<TFoundDrive> drives;
+  const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
+  const std::string model =
+      imageIdentity.substr(0, std::min(kIdentityLength, imageIdentity.size()));
+  for (int r = 0; r < count; ++r) {
+    TFoundDrive drive = RowDrive(atapi, r);
+    for (int i = 0; i < static_cast<int>(state.items.size()) && i < kDriveMapSlots; ++i) {
+      if (state.driveMap[i] == r) drive.listIndex = i;
+    }
+    if (drive.listIndex >= 0) {
+      drives.push_back(std::move(drive));
+      continue;
+    }
+    if (model.empty()) {
+      drive.whyNot = "the image names no drive model";
+    } else if (Field(atapi.Drive(r).Identity, kIdentityLength) != model) {
+      drive.whyNot = "not a " + Trimmed(model.substr(0, kVendorLength)) + " " +
+                     Trimmed(model.size() > kVendorLength ? model.substr(kVendorLength) : "");
+    } else if (state.header.IdentityCheckFlag == 0x10 &&
+               std::find(state.familyRows.begin(), state.familyRows.end(), r) ==
+                   state.familyRows.end()) {
+      drive.whyNot = "the right model of another hardware family";
+    } else {
+      drive.whyNot = "the list holds at most ten drives";
+    }
+    drives.push_back(std::move(drive));
+  }
+  return drives;
+}
 
 std::string ItemDevice(const TAtapi& atapi, const TFlashState& state, int item) {
   const int row = ItemRow(state, item);
@@ -101,17 +146,10 @@ std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& im
   lines.push_back("None of the optical drives found is a " +
                   Trimmed(imageIdentity.substr(0, kIdentityLength)) + ":");
   for (int r = 0; r < count; ++r) {
-    const DriveEntry& row = atapi.Drive(r);
-    const std::string identity = Field(row.Identity, kIdentityLength);
-    const std::string vendor =
-        Trimmed(identity.substr(0, std::min(kVendorLength, identity.size())));
-    const std::string product =
-        identity.size() > kVendorLength ? Trimmed(identity.substr(kVendorLength)) : "";
-    const std::string name = atapi.DeviceName(r);
-    const std::string device = Field(name.c_str(), name.size());
-    lines.push_back("  " + (device.empty() ? std::string("(unknown device)") : device) +
-                    ": vendor " + vendor + ", product " + product + ", revision " +
-                    Trimmed(Field(row.Revision, sizeof row.Revision)));
+    const TFoundDrive drive = RowDrive(atapi, r);
+    lines.push_back("  " + (drive.node.empty() ? std::string("(unknown device)") : drive.node) +
+                    ": vendor " + drive.vendor + ", product " + drive.product + ", revision " +
+                    drive.revision);
   }
   if (atapi.AccessRefused()) lines.push_back("Access to another drive was refused.");
   return lines;

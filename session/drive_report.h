@@ -16,6 +16,21 @@ std::string ItemDevice(const TAtapi& atapi, const TFlashState& state, int item);
 // The list index of the item whose drive sits at device node `path`, -1 when none.
 int ItemAtDevice(const TAtapi& atapi, const TFlashState& state, const std::string& path);
 
+// One optical drive the search found, as a report names it.
+struct TFoundDrive {
+  std::string node;  // device node, empty when unknown
+  std::string vendor;
+  std::string product;
+  std::string revision;
+  int listIndex = -1;  // its item in the drive list, -1 when not listed
+  std::string whyNot;  // why it is not listed; empty when it is
+};
+
+// Every drive of the search, in table order, with its list item or why it has none.
+// imageIdentity: the model the image is for (its INQUIRY template's identity).
+std::vector<TFoundDrive> FoundDrives(const TAtapi& atapi, const TFlashState& state,
+                                     const std::string& imageIdentity);
+
 // Why no drive matches the image identity, in lines: either no optical drive was found
 // (and whether access to one was refused), or the optical drives found, each with vendor,
 // product, revision and device node, none of them the image's model. program: when given,

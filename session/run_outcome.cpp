@@ -127,6 +127,18 @@ std::string OutcomeSummary(const TRunFacts& facts) {
   return {};
 }
 
+const char* OutcomeClassName(TOutcomeClass outcome) {
+  switch (outcome) {
+    case TOutcomeClass::NothingWritten:
+      return "nothing_written";
+    case TOutcomeClass::WrittenUnverified:
+      return "written_unverified";
+    case TOutcomeClass::Verified:
+      return "verified";
+  }
+  return "nothing_written";
+}
+
 std::string ImageRevision(const std::string& edit1) {
   if (edit1.size() <= kItemIdentityLength) return {};
   std::string revision = edit1.substr(kItemIdentityLength);
@@ -154,11 +166,24 @@ std::string ReplaceSelectedRevision(TFlashState& state, const std::string& revis
   return ReplaceItemRevision(state.items[state.selectedItem], revision);
 }
 
+namespace {
+
+// Where the identity of a list item ends and its revision begins (the blank between them).
+// The identity is 24 characters unless the drive's had a zero byte in it.
+size_t RevisionCut(const std::string& item) {
+  return item.size() > kItemIdentityLength && item[kItemIdentityLength] == ' ' ? kItemIdentityLength
+                                                                               : item.rfind(' ');
+}
+
+}  // namespace
+
+std::string ItemRevision(const std::string& item) {
+  const size_t cut = RevisionCut(item);
+  return cut == std::string::npos ? std::string() : item.substr(cut + 1);
+}
+
 std::string ReplaceItemRevision(std::string& item, const std::string& revision) {
-  // The identity is 24 characters unless the drive's had a zero byte in it.
-  size_t cut = item.size() > kItemIdentityLength && item[kItemIdentityLength] == ' '
-                   ? kItemIdentityLength
-                   : item.rfind(' ');
+  const size_t cut = RevisionCut(item);
   if (cut == std::string::npos) return {};
   std::string old = item.substr(cut + 1);
   item = item.substr(0, cut) + " " + revision;

@@ -53,12 +53,20 @@ std::string OutcomeText(const TRunFacts& facts);
 // A few words for a status bar or a journal summary ("Failed: drive unchanged", ...).
 std::string OutcomeSummary(const TRunFacts& facts);
 
+// The outcome class as the run log's "result" and the terminal's JSON name it:
+// "verified", "nothing_written" or "written_unverified". Never renamed.
+const char* OutcomeClassName(TOutcomeClass outcome);
+
 // The revision part of an image identity ("1.08" of "TAVO    QRD-1040C       1.08").
 std::string ImageRevision(const std::string& edit1);
 
 // The revision the current drive reports now (INQUIRY bytes 32..35, trailing blanks and
 // zero bytes dropped); empty when the INQUIRY failed.
 std::string ReadDriveRevision(TAtapi& atapi);
+
+// The revision at the end of a drive list item ("1.05" of "TAVO    QRD-1040C        1.05");
+// empty when the item has none.
+std::string ItemRevision(const std::string& item);
 
 // Replaces the revision at the end of item (the drive list shows "<identity> <revision>")
 // with revision, and returns the revision it replaced.

@@ -1,6 +1,7 @@
 #include "session/run_record.h"
 
 #include <utility>
+#include <vector>
 
 #include "session/drive_report.h"
 #include "session/version.h"
@@ -30,6 +31,7 @@ TRunRecord::TRunRecord(std::string program, const TStartupOptions& options,
 
 void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image) {
   const std::string device = ItemDevice(atapi, state, state.selectedItem);
+  oldRevision_ = ItemRevision(state.SelectedItemText());
   log_.Begin({{"program", program_ + " " + ProgramVersion()},
               {"transport", transport_},
               {"device", device.empty() ? "unknown" : device},
@@ -38,7 +40,19 @@ void TRunRecord::Begin(const TAtapi& atapi, const TFlashState& state, const TFir
 }
 
 void TRunRecord::End(const TRunFacts& facts, const std::string& text) {
-  log_.End(OutcomeSummary(facts), text);
+  std::vector<std::pair<std::string, std::string>> fields = {
+      {"result", OutcomeClassName(facts.outcome)}, {"old revision", oldRevision_}};
+  // A drive nothing was written to still runs what it ran; after a run that wrote and did
+  // not verify, nobody knows.
+  const std::string newRevision =
+      facts.outcome == TOutcomeClass::NothingWritten ? oldRevision_ : facts.newRevision;
+  if (!newRevision.empty()) fields.emplace_back("new revision", newRevision);
+  log_.End(OutcomeSummary(facts), text, fields);
+}
+
+void TRunRecord::EndRefused(const std::string& text) {
+  log_.End("Refused: nothing sent", text,
+           {{"result", "refused"}, {"old revision", oldRevision_}, {"new revision", oldRevision_}});
 }
 
 void TRunRecord::EndWithoutRun(const TFirmwareImage&, const std::string& summary,

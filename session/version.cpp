@@ -44,6 +44,11 @@ std::string ImageDescription(const TFirmwareImage& image) {
   return (identity ? *identity : std::string("no identity")) + tail;
 }
 
+std::string ImageIdentity(const TFirmwareImage& image) {
+  if (!image.Valid()) return {};
+  return TemplateIdentity(image).value_or(std::string());
+}
+
 std::string VersionText(const std::string& program, const TFirmwareImage& image) {
   return program + " " + ProgramVersion() + "\nfirmware image: " + ImageDescription(image) + "\n";
 }

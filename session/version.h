@@ -19,6 +19,10 @@ const char* ProgramVersion();
 //   TAVO    QRD-1040C       1.08, checksum 1234h, 8 banks
 std::string ImageDescription(const TFirmwareImage& image);
 
+// The identity of the image's INQUIRY template ("TAVO    QRD-1040C       1.08"); empty when
+// bank 0 holds none or the image fails its check.
+std::string ImageIdentity(const TFirmwareImage& image);
+
 std::string VersionText(const std::string& program, const TFirmwareImage& image);
 
 }  // namespace tavo

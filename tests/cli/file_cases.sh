@@ -12,28 +12,8 @@ set -uo pipefail
 cli=$1
 case_name=$2
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export TAVOFLASH_LOCK_DIR=$work/locks TAVOFLASH_TRANSPORT= XDG_STATE_HOME=$work/state
-export XDG_RUNTIME_DIR=$work/runtime DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/no-system-bus
-mkdir -p "$TAVOFLASH_LOCK_DIR" "$XDG_STATE_HOME/tavoflash" "$XDG_RUNTIME_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/out "$work"/err; do
-    [ -e "$f" ] && { echo "--- $f"; cat "$f"; }
-  done
-  exit 1
-}
-
-# run RC ARGS...: runs the program (at most 20 s) and checks its exit code.
-run() {
-  local want=$1
-  shift
-  timeout 20 "$cli" "$@" </dev/null >"$work/out" 2>"$work/err"
-  local rc=$?
-  [ "$rc" -eq "$want" ] || fail "exit $rc, expected $want: $*"
-}
+. "$(dirname "$0")/case_setup.sh"
+mkdir -p "$XDG_STATE_HOME/tavoflash"
 
 # only_line TEXT: standard error is that one line, standard output is empty.
 only_line() {

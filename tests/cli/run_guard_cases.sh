@@ -4,7 +4,7 @@
 #   signals SIG...   the signals sent, in order, once the run is flashing: the run still
 #                    verifies, the notice is printed once, and the program then ends with
 #                    the first signal;
-#   same-drive       a second program on the drive of a running one is refused with exit 1
+#   same-drive       a second program on the drive of a running one is refused with exit 4
 #                    before it flashes; a program on another drive runs at the same time;
 #   stop-signals     Ctrl-Z (SIGTSTP) and a background job's SIGTTIN/SIGTTOU during the run
 #                    neither stop nor end it: it verifies and ends with 0;
@@ -80,7 +80,7 @@ case $case_name in
     wait_for "$work/first.out" "Flashing .."
     "$cli" --emulate --yes </dev/null >"$work/second.out" 2>"$work/second.err"
     rc=$?
-    [ "$rc" -eq 1 ] || fail "the second program on emulated:sr0 ended with $rc, expected 1"
+    [ "$rc" -eq 4 ] || fail "the second program on emulated:sr0 ended with $rc, expected 4 (refused)"
     grep -qF "Err:emulated:sr0 is being flashed by another program." "$work/second.out" ||
       fail "the refusal does not name the drive"
     ! grep -qF "Flashing .." "$work/second.out" || fail "the second program flashed"

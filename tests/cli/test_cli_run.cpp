@@ -83,7 +83,7 @@ TEST_F(GuardedRunTest, FailedRunReleasesTheInhibitorToo) {
   ASSERT_TRUE(services.Ready());
   rig_.Attach({*FindProfile("bad-verify")});
   rig_.StartUp();
-  EXPECT_EQ(Run(), kExitFailed);
+  EXPECT_EQ(Run(), kExitWrittenUnverified);
   EXPECT_EQ(services.InhibitCalls().size(), 1u);
   EXPECT_FALSE(services.LockHeld());
 }
@@ -103,7 +103,7 @@ TEST_F(GuardedRunTest, DriveHeldByAnotherProgramIsRefusedBeforeAnythingIsSent) {
   TDriveLock other;  // the lock as another program holds it
   ASSERT_EQ(other.Acquire("emulated:sr0"), TDriveLockResult::Taken);
 
-  EXPECT_EQ(Run(), kExitFailed);
+  EXPECT_EQ(Run(), kExitRefused);
   EXPECT_THAT(rig_.ui.logs, ElementsAre("Err:emulated:sr0 is being flashed by another program.",
                                         "Wait until that run ends, then start again."));
   EXPECT_THAT(rig_.Kinds(), IsEmpty());
@@ -116,7 +116,7 @@ TEST_F(GuardedRunTest, DriveHeldByAnotherProgramIsRefusedBeforeAnythingIsSent) {
 TEST_F(GuardedRunTest, SomethingElseAtTheLockPathRefusesTheRunNamingIt) {
   const std::string path = lockDir_ + "/tavoflash-emulated_sr0.lock";
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-  EXPECT_EQ(Run(), kExitFailed);
+  EXPECT_EQ(Run(), kExitRefused);
   ASSERT_EQ(rig_.ui.logs.size(), 2u);
   EXPECT_THAT(rig_.ui.logs[0], HasSubstr("Err:The drive lock " + path +
                                          " cannot be used: it is "
@@ -128,7 +128,7 @@ TEST_F(GuardedRunTest, BatteryBelowAQuarterRefusesAboveWarns) {
   {
     test::TStandInServices low(bus_.Address(), {.onBattery = true, .percentage = 18.0});
     ASSERT_TRUE(low.Ready());
-    EXPECT_EQ(Run(), kExitFailed);
+    EXPECT_EQ(Run(), kExitRefused);
     EXPECT_THAT(rig_.ui.logs,
                 ElementsAre("Err:Battery at 18%: connect the computer to mains power."));
     EXPECT_THAT(rig_.Kinds(), IsEmpty());

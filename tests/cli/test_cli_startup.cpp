@@ -82,7 +82,7 @@ TEST(CliStartup, EachWayOutHasItsExitCode) {
   }
   {
     TCliStart cancelled({"default"}, TCliOptions{}, "n\n");
-    EXPECT_EQ(cancelled.exitCode, kExitFailed);
+    EXPECT_EQ(cancelled.exitCode, kExitRefused);  // the user said no: nothing was sent
     EXPECT_TRUE(cancelled.rig.state.items.empty());
   }
   TCliOptions yes;

@@ -59,7 +59,7 @@ TEST(Profiles, NamesAreExactlyTheKnownSet) {
   const std::vector<std::string> expected = {
       "default",     "normal-mode", "commit-illegal",  "commit-paramlen", "commit-unit-attention",
       "never-ready", "no-medium",   "legacy-unlisted", "other-family",    "no-marker",
-      "bad-verify",  "unsupported", "lenient"};
+      "bad-verify",  "unsupported", "lenient",         "current"};
   EXPECT_EQ(ProfileNames(), expected);
   for (const auto& name : expected) EXPECT_EQ(FindProfile(name)->name, name);
   EXPECT_FALSE(FindProfile("Default"));

@@ -12,23 +12,23 @@ CASE_AFTER='only_program_commands /tmp/polled.jsonl || ok=0'
 run_case no-polling-during-flash default 0 root "Firmware Verify ok!!" -- --yes --record /tmp/polled.jsonl
 run_case aspi-default default 0 root "Firmware Verify ok!!" -- --yes --transport=aspi
 
-run_case passthrough-unsupported unsupported 1 root \
+run_case passthrough-unsupported unsupported 3 root \
   "Status:0x2 ; Err:Flash command(W) has problems." \
   "Err:The firmware is not support this device!!(7)" -- --yes
-run_case aspi-commit-unit-attention commit-unit-attention 1 root \
+run_case aspi-commit-unit-attention commit-unit-attention 3 root \
   "Status:4;SenseCode:6 : 29 : 0;" "Err:Flash Fail." -- --yes --transport=aspi
 
 # One drive, one program: a second program on /dev/sr0 while a run flashes it is refused
 # and sends nothing; the first run still verifies.
 CASE_SETUP='tavoflash-cli --yes >/tmp/first 2>&1 & first=$!; wait_for 60 grep -qF "Flashing .." /tmp/first'
 CASE_AFTER='wait $first; sed "s/^/    first| /" /tmp/first; grep -qF "Firmware Verify ok!!" /tmp/first || { echo "    the first run did not verify"; ok=0; }'
-run_case second-program-refused default 1 root \
+run_case second-program-refused default 4 root \
   "Err:/dev/sr0 is being flashed by another program." -- --yes
 
 # A drive another program holds exclusively (as a mount does) is refused before flashing.
 CASE_SETUP='rm -f /tmp/held; tavo-hold-exclusive /dev/sr0 /tmp/held & holder=$!; wait_for 10 test -e /tmp/held'
 CASE_AFTER='kill $holder; wait $holder'
-run_case held-exclusively-refused default 1 root \
+run_case held-exclusively-refused default 4 root \
   "Err:/dev/sr0 is in use (a mounted disc or another program)." -- --yes
 
 # What a desktop session's uaccess grants: read/write on the drive's node for the user.
