@@ -23,6 +23,7 @@
 #include "platform/restart.h"
 #include "session/drive_report.h"
 #include "session/drive_session.h"
+#include "session/option_hints.h"
 #include "session/options.h"
 #include "session/output_files.h"
 #include "session/run_record.h"
@@ -101,6 +102,38 @@ class TScreenshotDialogs final : public TDialogs {
   TDialogs& demo_;
 };
 
+// The options the window takes, for the hint after a mistyped one.
+std::vector<std::string> WindowOptionNames() {
+  std::vector<std::string> names = StartupOptionNames();
+  names.push_back("--screenshot");
+  return names;
+}
+
+// A double-dash argument that is neither ours nor one of the toolkit's own options (which
+// it also takes with two dashes): known before the toolkit starts, so a mistyped option is
+// a usage error with or without a display. Empty when there is none.
+std::string FirstUnknownBeforeToolkit(const std::vector<std::string>& rest) {
+  static const std::set<std::string> toolkit = {"platform",        "platformpluginpath",
+                                                "platformtheme",   "plugin",
+                                                "qwindowgeometry", "qwindowicon",
+                                                "qwindowtitle",    "reverse",
+                                                "session",         "display",
+                                                "geometry",        "style",
+                                                "stylesheet",      "widgetcount",
+                                                "nograb",          "dograb",
+                                                "qmljsdebugger",   "name",
+                                                "title",           "visual"};
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const std::string& arg = rest[i];
+    if (arg.rfind("--", 0) != 0) continue;
+    if (toolkit.count(arg.substr(
+            2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2)) == 0) {
+      return arg;
+    }
+  }
+  return {};
+}
+
 // The first argument the toolkit left in argv that is not a start-up option; empty when
 // there is none. rest: the arguments that were not start-up options before the toolkit
 // took its own out.
@@ -115,7 +148,7 @@ std::string FirstUnknown(const std::vector<std::string>& rest, int argc, char** 
 int Run(const TCommandLine& line, const std::vector<std::string>& rest,
         const std::string& screenshot, int argc, char** argv) {
   if (const std::string unknown = FirstUnknown(rest, argc, argv); !unknown.empty()) {
-    return UsageError("unknown option " + unknown);
+    return UsageError(UnknownOptionError(unknown, WindowOptionNames()));
   }
   if (const std::string bad = CheckOutputFiles(line.options); !bad.empty()) {
     return UsageError(bad);
@@ -209,6 +242,9 @@ int main(int argc, char** argv) {
   if (line.version) {
     std::fputs(VersionText("tavoflash", EmbeddedImage()).c_str(), stdout);
     return 0;
+  }
+  if (const std::string unknown = FirstUnknownBeforeToolkit(rest); !unknown.empty()) {
+    return UsageError(UnknownOptionError(unknown, WindowOptionNames()));
   }
   if (!HaveDisplay(argc, argv)) {
     std::fprintf(stderr,

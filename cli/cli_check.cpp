@@ -6,6 +6,7 @@
 #include "flash/drive_check.h"
 #include "platform/output_file.h"
 #include "session/drive_claims.h"
+#include "session/drive_report.h"
 
 namespace tavo {
 
@@ -36,7 +37,13 @@ int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FIL
     ++listed;
     if (!v.passes) ++stopped;  // a busy drive was not checked: no pass
   }
-  if (listed == 0) return kExitUsage;
+  if (listed == 0) {
+    // Why, in the words every mode uses when no drive matches.
+    for (const std::string& why : NoDriveReasons(atapi, report.imageIdentity, "tavoflash-cli")) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+    }
+    return kExitUsage;
+  }
   return stopped == 0 ? kExitVerified : kExitFailed;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include "session/option_hints.h"
 #include "session/options.h"
 
 namespace tavo {
@@ -70,7 +71,10 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
     } else if (arg == "--history") {
       options.history = true;
     } else {
-      error = "unknown option " + arg;
+      std::vector<std::string> known = {"--drive", "--yes",  "--reboot",  "--list",
+                                        "--check", "--json", "--history", "--if-needed"};
+      known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
+      error = UnknownOptionError(arg, known);
       return false;
     }
     if (driveGiven && driveText == "all") {
@@ -80,9 +84,13 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
     // Anything but digits names a device node (/dev/sr1; emulated:sr1 for virtual drives).
     if (driveGiven && !driveText.empty() &&
         driveText.find_first_not_of("0123456789") != std::string::npos) {
-      options.drivePath = driveText;
+      // A bare kernel name ("sr0") means its node under /dev.
+      const bool bare =
+          driveText.find('/') == std::string::npos && driveText.find(':') == std::string::npos;
+      options.drivePath = bare ? "/dev/" + driveText : driveText;
     } else if (driveGiven) {
-      if (driveText.empty() || driveText.size() > 2 ||
+      // The list holds at most ten drives: one digit.
+      if (driveText.empty() || driveText.size() > 1 ||
           driveText.find_first_not_of("0123456789") != std::string::npos) {
         error = "--drive needs a list index (0 to 9) or a device such as /dev/sr1, not '" +
                 driveText + "'";
@@ -102,8 +110,13 @@ bool WantsJson(const std::vector<std::string>& args) {
 }
 
 bool CheckCliCombination(const TCliOptions& options, std::string& error) {
+  const bool driveChosen = options.drive >= 0 || !options.drivePath.empty() || options.allDrives;
   if (options.history && (options.check || options.list)) {
     error = "--history does not go with --check or --list";
+  } else if (options.list && options.check) {
+    error = "--list and --check do not go together: --check lists the drives too";
+  } else if (options.list && driveChosen) {
+    error = "--list shows every matching drive: it does not go with --drive";
   } else if (options.json && options.check) {
     error = "--json does not go with --check";
   } else if (options.json && !options.yes && !options.history && !options.list) {

@@ -99,7 +99,12 @@ int Run(int argc, char** argv) {
   TCliAtapiSink textSink;
   TJsonAtapiSink jsonSink(events, json.humanWatches ? &textSink : nullptr);
   TAtapiSink& sink = json.on ? static_cast<TAtapiSink&>(jsonSink) : textSink;
-  TDriveSession session(line.options, clock, sink, {"tavoflash-cli", &EmbeddedImage()});
+  TDriveSession session(line.options, clock, sink,
+                        {.program = "tavoflash-cli",
+                         .image = &EmbeddedImage(),
+                         .mode = options.check  ? "check"
+                                 : options.list ? "list"
+                                                : "run"});
   if (!session.Ok()) return fail("session", session.Error(), false);
 
   if (options.check) {

@@ -219,8 +219,8 @@ void TAtapi::ShowAccessHint(const std::string& device) {
   if (config_.sink != nullptr) {
     config_.sink->ShowPlainMessage(
         "Access to " + what +
-        " was refused. Add your user to the 'cdrom' group (then log in again) or run "
-        "TAVOFlash from an administrator account.");
+        " was refused. Add your user to the 'cdrom' group (then log in again) or run the "
+        "program with sudo.");
   }
 }
 

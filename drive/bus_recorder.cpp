@@ -44,6 +44,7 @@ void TBusRecorder::WriteHeader(const TRecordingHeader& header) {
                                  {"kernel", header.kernel},
                                  {"transport", header.aspi ? "aspi" : "sptd"},
                                  {"data_out_hex_limit", rec::kDataOutHexLimit}};
+  if (!header.mode.empty()) line["mode"] = header.mode;
   writer_(line.dump());
 }
 

@@ -31,6 +31,7 @@ struct TRecordingHeader {
   std::string imageChecksum;   // "A8B4h"
   std::string kernel;          // "Linux 6.1.0-18-amd64 x86_64"
   bool aspi = false;           // the transport the session uses
+  std::string mode;            // what the program did: "run", "check" or "list"
 };
 
 // Numbers the commands and stamps the lines; shared by the two recording ports.

@@ -30,18 +30,30 @@ struct TDriveSession::TImpl {
   // Records the ports when asked to, then constructs the program-wide object.
   void Start(const TStartupOptions& options, const TSessionIdentity& identity, TClock& clock,
              TAtapiConfig& config);
-  bool OpenReplay(const std::string& path, TClock& clock, TAtapiSink& sink, TAtapiConfig& config);
+  bool OpenReplay(const std::string& path, const std::string& mode, TClock& clock, TAtapiSink& sink,
+                  TAtapiConfig& config);
   bool StartRecording(const TStartupOptions& options, const TSessionIdentity& identity,
                       TClock& clock, TAtapiConfig& config);
 };
 
-bool TDriveSession::TImpl::OpenReplay(const std::string& path, TClock& clock, TAtapiSink& sink,
-                                      TAtapiConfig& config) {
+bool TDriveSession::TImpl::OpenReplay(const std::string& path, const std::string& mode,
+                                      TClock& clock, TAtapiSink& sink, TAtapiConfig& config) {
   std::string why;
   std::optional<TRecording> recording = ReadRecordingFile(path, why);
   if (!recording) {
     error = "--emulate=replay: " + path + " " + why;
     return false;
+  }
+  // A check sends other commands than a run: replaying one as the other would only end in
+  // a divergence that says nothing about the drive. A list is the start of both.
+  const auto recorded = recording->header.find("mode");
+  if (recorded != recording->header.end() && recorded->is_string() && mode != "list") {
+    const std::string was = recorded->get<std::string>();
+    if ((was == "run" || was == "check") && was != mode) {
+      error = "--emulate=replay: " + path + " records a " + was + ", not a " + mode +
+              (was == "check" ? ": replay it with --check" : ": replay it without --check");
+      return false;
+    }
   }
   config.passThrough = !recording->aspi;
   replay = std::make_unique<TReplayBus>(
@@ -70,6 +82,7 @@ bool TDriveSession::TImpl::StartRecording(const TStartupOptions& options,
   }
   header.kernel = KernelDescription();
   header.aspi = !config.passThrough;
+  header.mode = identity.mode;
   recorder->WriteHeader(header);
   // Only the port the session talks through is recorded.
   if (config.passThrough && config.passThroughPort != nullptr) {
@@ -93,7 +106,7 @@ TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAta
   config.clock = &clock;
   if (options.emulate && !options.replayFile.empty()) {
     impl_->emulated = true;
-    if (!impl_->OpenReplay(options.replayFile, clock, sink, config)) return;
+    if (!impl_->OpenReplay(options.replayFile, identity.mode, clock, sink, config)) return;
   } else if (options.emulate) {
     impl_->emulated = true;
     impl_->bus = std::make_unique<TVirtualBus>(clock);

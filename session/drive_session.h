@@ -39,6 +39,10 @@ struct TSessionPorts {
 struct TSessionIdentity {
   std::string program = "tavoflash";
   const TFirmwareImage* image = nullptr;
+  // What the program does with the drives: "run" (a flash run may follow), "check" (the
+  // read-only check) or "list". A recording notes it, and a replay of a recording made in
+  // the other of run and check is refused before anything is sent.
+  std::string mode = "run";
 };
 
 // The ports the options call for, and the program-wide TAtapi built on them through

@@ -80,8 +80,9 @@ constexpr TExplanation kTable[] = {
      "'sudo modprobe sg' loads the driver; the default transport (without --transport aspi) "
      "needs none."},
     {TMatch::Prefix, "Access to ", "Access to /dev/sr0 was refused.",
-     "The program may not open the drive's device node: as a member of the 'cdrom' group "
-     "(log in again after joining) or with sudo it can."},
+     "%P may not open this device node. Members of the 'cdrom' group may open /dev/sg* and "
+     "/dev/sr* (join it, then log in again; a desktop session also grants its user /dev/sr*), "
+     "or run %P with sudo."},
     {TMatch::Prefix, "Format message failed.", "Format message failed.  Error: 22",
      "The system reported an error the program could not put into words; the number is the "
      "system's error code. Run %P again; if it repeats, note the number."},

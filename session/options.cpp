@@ -5,6 +5,7 @@
 
 #include "emulator/profiles.h"
 #include "session/emulate_option.h"
+#include "session/option_hints.h"
 #include "session/transport_choice.h"
 
 namespace tavo {
@@ -69,6 +70,12 @@ bool ParseStartupArgs(const std::vector<std::string>& args, TStartupOptions& opt
                       std::vector<std::string>& rest, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
+    if (i > 0) {
+      if (std::string hint = EmulateSpaceError(args[i - 1], arg); !hint.empty()) {
+        error = std::move(hint);
+        return false;
+      }
+    }
     // The options that need a value take it from the next argument too.
     if ((arg == "--transport" || arg == "--log" || arg == "--record") && i + 1 < args.size()) {
       arg += "=" + args[++i];

@@ -185,6 +185,12 @@ class TProgramTest : public QObject {
     QCOMPARE(run.err.count('\n'), 2);
     QVERIFY(run.err.endsWith("Try 'tavoflash --help'.\n"));
 
+    // A mistyped option: a usage error before the display is even looked at.
+    run = RunProgram({"--emulat"});  // xcb without DISPLAY
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("unknown option --emulat (did you mean --emulate?)"),
+             run.err.constData());
+
     // An unknown option: checked once the toolkit has taken its own options.
     run = RunProgram({"-platform", "offscreen", "--emulate", "--bogus"}, "offscreen");
     QCOMPARE(run.status, QProcess::NormalExit);

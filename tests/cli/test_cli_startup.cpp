@@ -8,7 +8,9 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/cli_options.h"
 #include "cli/cli_startup.h"
+#include "session/options.h"
 #include "tests/support/virtual_rig.h"
 
 namespace tavo {
@@ -136,6 +138,44 @@ TEST(CliStartup, TheLastQuestionNamesTheTargetAndTheRevisionChange) {
     EXPECT_THAT(Read(s.out), HasSubstr(question + (yes ? " yes\n" : " [y/N] ")));
     EXPECT_TRUE(s.rig.Commands(TCommandKind::WritePatch).empty());
   }
+}
+
+}  // namespace
+}  // namespace tavo
+
+namespace tavo {
+namespace {
+
+// A mistyped command line is a usage error that says what was probably meant; options that
+// contradict each other are refused; a bare kernel name is its device node.
+TEST(CliOptions, HintsConflictsAndDriveNames) {
+  const auto parse = [](const std::vector<std::string>& args, TCliOptions& options) {
+    std::string error;
+    const TCommandLine line = ParseCommandLine(args);
+    if (!line.Ok()) return line.error;
+    if (!ParseCliArgs(line.rest, options, error)) return error;
+    CheckCliCombination(options, error);
+    return error;
+  };
+  TCliOptions o;
+  EXPECT_EQ(parse({"--emulate", "bad-verify"}, o),
+            "--emulate takes its profiles after '=': did you mean --emulate=bad-verify?");
+  EXPECT_EQ(parse({"--chek"}, o), "unknown option --chek (did you mean --check?)");
+  EXPECT_EQ(parse({"--transprot=aspi"}, o),
+            "unknown option --transprot=aspi (did you mean --transport?)");
+  EXPECT_EQ(parse({"--frobnicate"}, o), "unknown option --frobnicate");
+  o = {};
+  EXPECT_THAT(parse({"--list", "--check"}, o), HasSubstr("do not go together"));
+  o = {};
+  EXPECT_THAT(parse({"--list", "--drive", "1"}, o), HasSubstr("does not go with --drive"));
+  o = {};
+  EXPECT_THAT(parse({"--drive", "10"}, o), HasSubstr("(0 to 9)"));
+  o = {};
+  EXPECT_EQ(parse({"--drive", "sr0"}, o), "");
+  EXPECT_EQ(o.drivePath, "/dev/sr0");
+  o = {};
+  EXPECT_EQ(parse({"--drive=emulated:sr1"}, o), "");
+  EXPECT_EQ(o.drivePath, "emulated:sr1");
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 
 #include "drive/recording_format.h"
 #include "platform/record_file.h"
+#include "session/drive_session.h"
 #include "tests/session/replay_support.h"
+#include "tests/support/recording.h"
 
 namespace tavo::test {
 namespace {
@@ -296,3 +298,46 @@ TEST(RecordFile, AnExistingFileIsKeptUnlessOverwriteIsGiven) {
 
 }  // namespace
 }  // namespace tavo::test
+
+namespace tavo {
+namespace {
+
+// A recording says whether it was a run or a check; replayed as the other, it is refused
+// before anything is sent, instead of ending in a divergence that says nothing about the
+// drive. A list is the start of both and replays either.
+using ::testing::HasSubstr;
+
+TEST(Replay, ARecordingOfAnotherModeIsRefusedWithTheReason) {
+  std::ifstream kept(std::string(TAVO_RECORDINGS_DIR) + "/verified_sptd.jsonl");
+  std::string header;
+  ASSERT_TRUE(std::getline(kept, header));
+  ASSERT_EQ(header.back(), '}');
+  std::stringstream rest;
+  rest << kept.rdbuf();
+  char path[] = "/tmp/tavo-mode-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  {
+    std::ofstream out(path);
+    out << header.substr(0, header.size() - 1) << ",\"mode\":\"run\"}\n" << rest.str();
+  }
+  TVirtualClock clock;
+  test::TRecordingSink sink;
+  TStartupOptions options;
+  options.emulate = true;
+  options.replayFile = path;
+  {
+    TDriveSession check(options, clock, sink, {.program = "tavoflash-cli", .mode = "check"});
+    EXPECT_FALSE(check.Ok());
+    EXPECT_THAT(check.Error(), HasSubstr("records a run, not a check: replay it without --check"));
+  }
+  for (const char* mode : {"run", "list"}) {
+    TDriveSession session(options, clock, sink, {.program = "tavoflash-cli", .mode = mode});
+    EXPECT_TRUE(session.Ok()) << mode << ": " << session.Error();
+  }
+  ::unlink(path);
+}
+
+}  // namespace
+}  // namespace tavo
