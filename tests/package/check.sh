@@ -19,7 +19,10 @@ fail() {
   exit 1
 }
 
-deb=$(bash "$src/scripts/package.sh" "$work/build" | tail -n 1)
+# The build's lines are shown as they come (a whole release build takes minutes).
+mkdir -p "$work"
+bash "$src/scripts/package.sh" "$work/build" | tee "$work/package.log"
+deb=$(tail -n 1 "$work/package.log")
 echo "package: $deb"
 
 # Control fields.
