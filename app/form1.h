@@ -9,7 +9,8 @@
 //
 // The window's context menu (right-click) holds the check of the drives: the same reading
 // commands only check as tavoflash-cli --check, on the same worker thread, with its verdict
-// lines in the log. A check and a run never overlap.
+// lines in the log. A check and a run never overlap. It also holds "About TAVOFlash": the
+// version, the image and the licence.
 #pragma once
 
 #include <QWidget>
@@ -147,6 +148,9 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // The context menu's check action (form1_check.cpp).
   void BuildCheckAction();
   void FinishCheck(const std::vector<std::string>& lines);
+  // The context menu's "About TAVOFlash" (form1_about.cpp) and the text its box shows.
+  void BuildAboutAction();
+  std::string AboutText() const;
 
   TFlashState state_;
   TDialogs& dialogs_;
@@ -200,6 +204,7 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   QPushButton* BitBtn2 = nullptr;
   QPushButton* BitBtn3 = nullptr;
   QAction* CheckAction = nullptr;
+  QAction* AboutAction = nullptr;
 };
 
 // Post runs f on the window's thread later, in order with the other posted calls; Await

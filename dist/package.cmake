@@ -30,6 +30,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TAVO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completion of tavoflash-cli's options and profile names needs bash-completion's loader.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Directories the package creates: rwxr-xr-x whatever the builder's umask.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

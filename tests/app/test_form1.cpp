@@ -35,6 +35,7 @@
 #include "platform/restart.h"
 #include "session/drive_session.h"
 #include "session/line_explanations.h"
+#include "session/version.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
 
@@ -127,6 +128,7 @@ struct THarness {
   QPushButton* Exit() const { return Find<QPushButton>("BitBtn3"); }
   QListWidget* Log() const { return Find<QListWidget>("ListBox1"); }
   QAction* Check() const { return Find<QAction>("CheckAction"); }
+  QAction* About() const { return Find<QAction>("AboutAction"); }
   QStringList LogLines() const {
     QStringList lines;
     for (int i = 0; i < Log()->count(); ++i) lines << Log()->item(i)->text();
@@ -685,6 +687,30 @@ class TForm1Test : public QObject {
                      QString("drive %1 got command kind %2").arg(k).arg(static_cast<int>(c.kind))));
       }
     }
+  }
+
+  // "About TAVOFlash" in the context menu: one box through the window's dialogs with the
+  // version, the identity and checksum of the image the window was given (not the built-in
+  // one), and the licence.
+  void aboutBoxNamesVersionImageAndLicence() {
+    const std::vector<uint8_t> container = ContainerWithIdentity("ACME    ABCDEFGHIJKLMNOP2.00");
+    const TFirmwareImage image(container);
+    THarness h(Profiles({"default"}), false, true, image);
+    QVERIFY(h.form->actions().contains(h.About()));
+    QCOMPARE(h.form->contextMenuPolicy(), Qt::ActionsContextMenu);
+    const size_t before = h.dialogs.calls.size();
+
+    h.About()->trigger();
+    QCOMPARE(h.dialogs.calls.size(), before + 1);
+    const TDialogCall& box = h.dialogs.calls.back();
+    QCOMPARE(box.caption, std::string("About TAVOFlash"));
+    const QString text = QString::fromStdString(box.text);
+    QVERIFY2(text.startsWith(QString("TAVOFlash ") + ProgramVersion() + "\n"), qPrintable(text));
+    QVERIFY2(text.contains("Firmware image: ACME    ABCDEFGHIJKLMNOP2.00\n"), qPrintable(text));
+    const QString checksum =
+        QString::asprintf("checksum %04Xh, 1 bank", unsigned{image.Header().Checksum});
+    QVERIFY2(text.contains(checksum), qPrintable(text));
+    QVERIFY2(text.contains("GPL-2.0-or-later"), qPrintable(text));
   }
 };
 

@@ -19,7 +19,10 @@ fail() {
   exit 1
 }
 
-deb=$(bash "$src/scripts/package.sh" "$work/build" | tail -n 1)
+# The build's lines are shown as they come (a whole release build takes minutes).
+mkdir -p "$work"
+bash "$src/scripts/package.sh" "$work/build" | tee "$work/package.log"
+deb=$(tail -n 1 "$work/package.log")
 echo "package: $deb"
 
 # Control fields.
@@ -33,6 +36,8 @@ depends=$(field Depends)
 for lib in libc6 libstdc++6 libqt6widgets6; do # computed by dpkg-shlibdeps
   grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
+grep -qw bash-completion <<<"$(field Recommends)" ||
+  fail "Recommends lacks bash-completion: '$(field Recommends)'"
 
 # File list.
 list=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
@@ -62,8 +67,10 @@ grep -q "any later version" "$root/usr/share/doc/tavoflash/copyright" ||
   fail "the copyright file does not name the licence's later versions"
 
 # The distribution's own validators.
-desktop-file-validate "$root/usr/share/applications/tavoflash.desktop" ||
-  fail "desktop-file-validate"
+hints=$(desktop-file-validate "$root/usr/share/applications/tavoflash.desktop") ||
+  fail "desktop-file-validate:"$'\n'"$hints"
+# A second main category puts the entry twice in the menu; the validator only hints at it.
+! grep -q "main category" <<<"$hints" || fail "desktop entry:"$'\n'"$hints"
 appstreamcli validate --no-net "$root$metainfo" || fail "appstreamcli validate"
 grep -qF "<release version=\"$version\"" "$root$metainfo" ||
   fail "the metadata names no release $version"
