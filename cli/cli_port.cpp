@@ -100,11 +100,7 @@ void TCliPort::SetPhase(const TPhase& phase) {
     return;
   }
   if (!options_.phaseLines) return;
-  const bool changed =
-      !lastPlain_ || lastPlain_->kind != phase.kind || lastPlain_->bank != phase.bank;
-  const bool waitedTenMore = lastPlain_ && phase.kind == TPhaseKind::WaitingForDrive &&
-                             phase.elapsedSec - lastPlain_->elapsedSec >= 10;
-  if (!changed && !waitedTenMore) return;
+  if (!WorthReporting(lastPlain_, phase)) return;
   lastPlain_ = phase;
   std::fprintf(err_, "tavoflash-cli: %3d%%  %s\n", shownPercent_, phaseText_.c_str());
   std::fflush(err_);

@@ -20,11 +20,7 @@ void TJsonPort::SetPhase(const TPhase& phase) {
   if (options_.human != nullptr) options_.human->SetPhase(phase);
   // The wait is reported every second; an event at each change and every 10 s is enough
   // to show that the run is alive.
-  const bool changed =
-      !lastPhase_ || lastPhase_->kind != phase.kind || lastPhase_->bank != phase.bank;
-  const bool waitedTenMore = lastPhase_ && phase.kind == TPhaseKind::WaitingForDrive &&
-                             phase.elapsedSec - lastPhase_->elapsedSec >= 10;
-  if (!changed && !waitedTenMore) return;
+  if (!WorthReporting(lastPhase_, phase)) return;
   lastPhase_ = phase;
   events_.Phase(node_, phase);
 }

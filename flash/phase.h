@@ -2,6 +2,7 @@
 // TUserPort::SetPhase, and the plain-words text of each phase.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tavo {
@@ -26,6 +27,14 @@ struct TPhase {
 // "checking the drive", "sending bank 3 of 8", "waiting for the drive to finish
 // programming: 34 s, gives up at 120 s", ...
 std::string PhaseText(const TPhase& phase);
+
+// For reports that cannot show every second of a wait (a line per report): true when now
+// is another phase or bank than last, or 10 more seconds of a wait; always true without a
+// last report.
+inline bool WorthReporting(const std::optional<TPhase>& last, const TPhase& now) {
+  if (!last || last->kind != now.kind || last->bank != now.bank) return true;
+  return now.kind == TPhaseKind::WaitingForDrive && now.elapsedSec - last->elapsedSec >= 10;
+}
 
 // True once the phase may have changed the drive's firmware: a run that fails from here on
 // leaves a drive that must not be powered off.
