@@ -10,10 +10,9 @@ TCliStartupHooks::TCliStartupHooks(const TCliOptions& options, std::FILE* out, s
                                    std::FILE* in)
     : options_(options), out_(out), err_(err), in_(in) {}
 
-bool TCliStartupHooks::Confirm(const std::string& question) {
-  if (options_.list) return true;  // listing sends nothing that changes a drive
+bool TCliStartupHooks::Ask(const std::string& question, const char* yesAnswer) {
   if (options_.yes) {
-    std::fprintf(out_, "%s OK\n", question.c_str());
+    std::fprintf(out_, "%s %s\n", question.c_str(), yesAnswer);
     std::fflush(out_);
     return true;
   }
@@ -22,17 +21,13 @@ bool TCliStartupHooks::Confirm(const std::string& question) {
   return false;
 }
 
+bool TCliStartupHooks::Confirm(const std::string& question) {
+  if (options_.list) return true;  // listing sends nothing that changes a drive
+  return Ask(question, "OK");
+}
+
 bool TCliStartupHooks::ConfirmTarget(const TFlashTarget& target) {
-  std::string question = TargetText(target);
-  question = "Flash " + question + "?";
-  if (options_.yes) {
-    std::fprintf(out_, "%s yes\n", question.c_str());
-    std::fflush(out_);
-    return true;
-  }
-  if (AskOkCancel(question, in_, out_)) return true;
-  std::fprintf(err_, "tavoflash-cli: cancelled, nothing was sent to a drive.\n");
-  return false;
+  return Ask("Flash " + TargetText(target) + "?", "yes");
 }
 
 bool TCliStartupHooks::ChooseDrive(TFlashState& state) {

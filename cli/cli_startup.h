@@ -47,6 +47,8 @@ class TCliStartupHooks final : public TStartupHooks {
 
  private:
   bool Refuse(const std::string& why);
+  // Asks question on the terminal; --yes answers it, printed after it as yesAnswer.
+  bool Ask(const std::string& question, const char* yesAnswer);
 
   const TCliOptions& options_;
   std::FILE* out_;
