@@ -239,16 +239,22 @@ void TForm1::ShowSelectedItem() {
   const std::string text = state_.SelectedItemText();
   StatusPanel0->setFont(FittingFont(font(), {RawText(text)}, StatusPanel0->contentsRect().width()));
   StatusPanel0->setText(RawText(text));
-  // Before "&Start": which drive a run writes, and the revision change.
-  const QString target =
-      text.empty() ? QString()
-                   : "&Start flashes " +
-                         QString::fromStdString(TargetText(SelectedTarget(atapi_, state_))) + ".";
+  const QString target = ShowTarget();
   StatusPanel0->setToolTip(text.empty() ? QString() : RawText(text) + "\n" + target);
-  BitBtn2->setToolTip(target);
   if (text.empty()) {
     BitBtn2->setEnabled(false);
   }
+}
+
+QString TForm1::ShowTarget() {
+  // Before "&Start": which drive a run writes, and the revision change.
+  const QString target =
+      state_.SelectedItemText().empty()
+          ? QString()
+          : "&Start flashes " + QString::fromStdString(TargetText(SelectedTarget(atapi_, state_))) +
+                ".";
+  BitBtn2->setToolTip(target);
+  return target;
 }
 
 void TForm1::SelDeviceChange(int index) {
@@ -323,8 +329,7 @@ void TForm1::FinishRun() {
   BitBtn2->setEnabled(true);
   BitBtn3->setEnabled(true);
   CheckAction->setEnabled(true);
-  BitBtn2->setToolTip("&Start flashes " +
-                      QString::fromStdString(TargetText(SelectedTarget(atapi_, state_))) + ".");
+  ShowTarget();  // the drive's revision has changed; the outcome keeps the panel's own tip
   emit RunFinished();
 }
 

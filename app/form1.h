@@ -127,6 +127,8 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void FormActivate();
   QWidget* ControlWidget(TControl control) const;
   void ShowSelectedItem();
+  // The Start button's tip: the drive a run writes and the revision change; returned too.
+  QString ShowTarget();
   // The plain explanation of the last failure line, in the status bar (form1_outcome.cpp).
   void ShowExplanation(const std::string& explanation);
   // After a run, on the GUI thread once the worker has ended: the outcome paragraph in the
