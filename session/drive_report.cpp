@@ -36,7 +36,6 @@ int ItemRow(const TFlashState& state, int item) {
   return row >= 0 && row < kDriveTableRows ? row : -1;
 }
 
-std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& imageIdentity);
 // Table row r as a found drive (not yet placed in the list).
 TFoundDrive RowDrive(const TAtapi& atapi, int r) {
   const DriveEntry& row = atapi.Drive(r);
@@ -48,6 +47,29 @@ TFoundDrive RowDrive(const TAtapi& atapi, int r) {
   drive.product = identity.size() > kVendorLength ? Trimmed(identity.substr(kVendorLength)) : "";
   drive.revision = Trimmed(Field(row.Revision, sizeof row.Revision));
   return drive;
+}
+
+std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& imageIdentity) {
+  const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
+  if (count == 0) {
+    if (atapi.AccessRefused()) {
+      return {
+          "No optical drive could be examined: access to a drive was refused (see the "
+          "access message)."};
+    }
+    return {"No optical drive was found on this computer."};
+  }
+  std::vector<std::string> lines;
+  lines.push_back("None of the optical drives found is a " +
+                  Trimmed(imageIdentity.substr(0, kIdentityLength)) + ":");
+  for (int r = 0; r < count; ++r) {
+    const TFoundDrive drive = RowDrive(atapi, r);
+    lines.push_back("  " + (drive.node.empty() ? std::string("(unknown device)") : drive.node) +
+                    ": vendor " + drive.vendor + ", product " + drive.product + ", revision " +
+                    drive.revision);
+  }
+  if (atapi.AccessRefused()) lines.push_back("Access to another drive was refused.");
+  return lines;
 }
 
 }  // namespace
@@ -110,15 +132,11 @@ std::vector<std::string> NoDriveReasons(const TAtapi& atapi, const std::string& 
 TFlashTarget SelectedTarget(const TAtapi& atapi, const TFlashState& state) {
   TFlashTarget target;
   target.item = state.selectedItem;
-  target.device = ItemDevice(atapi, state, state.selectedItem);
-  const int row = ItemRow(state, state.selectedItem);
-  if (row >= 0) {
-    const DriveEntry& entry = atapi.Drive(row);
-    const std::string identity = Field(entry.Identity, kIdentityLength);
-    target.model = Trimmed(identity.substr(0, std::min(kVendorLength, identity.size())));
-    if (identity.size() > kVendorLength)
-      target.model += " " + Trimmed(identity.substr(kVendorLength));
-    target.fromRevision = Trimmed(Field(entry.Revision, sizeof entry.Revision));
+  if (const int row = ItemRow(state, state.selectedItem); row >= 0) {
+    const TFoundDrive drive = RowDrive(atapi, row);
+    target.device = drive.node;
+    target.model = drive.product.empty() ? drive.vendor : drive.vendor + " " + drive.product;
+    target.fromRevision = drive.revision;
   }
   target.toRevision = ImageRevision(state.edit1);
   return target;
@@ -129,32 +147,5 @@ std::string TargetText(const TFlashTarget& target) {
          (target.device.empty() ? std::string("(unknown device)") : target.device) + " (" +
          target.model + ") from " + target.fromRevision + " to " + target.toRevision;
 }
-
-namespace {
-
-std::vector<std::string> DriveReasons(const TAtapi& atapi, const std::string& imageIdentity) {
-  const int count = std::clamp(atapi.DriveCount(), 0, kDriveTableRows);
-  if (count == 0) {
-    if (atapi.AccessRefused()) {
-      return {
-          "No optical drive could be examined: access to a drive was refused (see the "
-          "access message)."};
-    }
-    return {"No optical drive was found on this computer."};
-  }
-  std::vector<std::string> lines;
-  lines.push_back("None of the optical drives found is a " +
-                  Trimmed(imageIdentity.substr(0, kIdentityLength)) + ":");
-  for (int r = 0; r < count; ++r) {
-    const TFoundDrive drive = RowDrive(atapi, r);
-    lines.push_back("  " + (drive.node.empty() ? std::string("(unknown device)") : drive.node) +
-                    ": vendor " + drive.vendor + ", product " + drive.product + ", revision " +
-                    drive.revision);
-  }
-  if (atapi.AccessRefused()) lines.push_back("Access to another drive was refused.");
-  return lines;
-}
-
-}  // namespace
 
 }  // namespace tavo
