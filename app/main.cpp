@@ -123,13 +123,11 @@ std::string FirstUnknownBeforeToolkit(const std::vector<std::string>& rest) {
                                                 "nograb",          "dograb",
                                                 "qmljsdebugger",   "name",
                                                 "title",           "visual"};
-  for (size_t i = 0; i < rest.size(); ++i) {
-    const std::string& arg = rest[i];
+  for (const std::string& arg : rest) {
     if (arg.rfind("--", 0) != 0) continue;
-    if (toolkit.count(arg.substr(
-            2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2)) == 0) {
-      return arg;
-    }
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+    if (toolkit.count(name) == 0) return arg;
   }
   return {};
 }
