@@ -22,6 +22,7 @@
 #include "session/run_history.h"
 #include "session/version.h"
 #include "tests/cli/json_schema_check.h"
+#include "tests/support/text_files.h"
 #include "tests/support/virtual_rig.h"
 
 namespace tavo {
@@ -30,23 +31,8 @@ namespace {
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Read(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string out;
-  for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) out += static_cast<char>(c);
-  return out;
-}
-
 const json& Schema() {
-  static const json schema = json::parse(ReadFile(TAVO_SOURCE_DIR "/docs/json.schema.json"));
+  static const json schema = json::parse(test::ReadFile(TAVO_SOURCE_DIR "/docs/json.schema.json"));
   return schema;
 }
 
@@ -142,8 +128,8 @@ class CliFlowTest : public ::testing::Test {
                          .signalNotice = false};
     TResult result;
     result.code = RunCliFlash(parts);
-    result.out = Read(out);
-    result.err = Read(err);
+    result.out = test::ReadStream(out);
+    result.err = test::ReadStream(err);
     for (std::FILE* f : {out, err, human}) std::fclose(f);
     return result;
   }
@@ -168,7 +154,7 @@ TEST(JsonSchema, TheDocumentedExamplesConformAndAChangedFieldDoesNot) {
   EXPECT_EQ(test::UnknownSchemaKeyword(Schema()), "");
   // Every example object of docs/json.md: one per event.
   std::vector<json> examples;
-  std::istringstream doc(ReadFile(TAVO_SOURCE_DIR "/docs/json.md"));
+  std::istringstream doc(test::ReadFile(TAVO_SOURCE_DIR "/docs/json.md"));
   for (std::string line; std::getline(doc, line);) {
     if (line.rfind("{\"format_version\"", 0) == 0) examples.push_back(json::parse(line));
   }
@@ -244,7 +230,7 @@ TEST_F(CliFlowTest, EveryProfileOnBothTransportsGivesConformingEventsThatAgreeWi
       }
       // The run log the outcome names ends with the same result.
       ASSERT_TRUE(o["log"].is_string());
-      EXPECT_THAT(ReadFile(o["log"]), HasSubstr("result: " + o["class"].get<std::string>()));
+      EXPECT_THAT(test::ReadFile(o["log"]), HasSubstr("result: " + o["class"].get<std::string>()));
     }
   }
 }

@@ -11,20 +11,13 @@
 #include "cli/cli_options.h"
 #include "cli/cli_startup.h"
 #include "session/options.h"
+#include "tests/support/text_files.h"
 #include "tests/support/virtual_rig.h"
 
 namespace tavo {
 namespace {
 
 using ::testing::HasSubstr;
-
-std::string Read(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string out;
-  for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) out += static_cast<char>(c);
-  return out;
-}
 
 struct TCliStart {
   test::TVirtualRig rig;
@@ -61,7 +54,7 @@ TEST(CliStartup, YesConfirmsAndDrivePicksTheItem) {
   options.drive = 1;
   TCliStart s({"default", "normal-mode"}, options);
   ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
-  const std::string out = Read(s.out);
+  const std::string out = test::ReadStream(s.out);
   EXPECT_THAT(out, HasSubstr(TFlashEngine::ConfirmationText(s.rig.state.edit1) + " OK\n"));
   EXPECT_THAT(out, HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
   EXPECT_THAT(out, HasSubstr("Selected: " + s.rig.state.items[1] + "\n"));
@@ -80,7 +73,8 @@ TEST(CliStartup, EachWayOutHasItsExitCode) {
     far.drive = 3;
     TCliStart outOfRange({"default"}, far);
     EXPECT_EQ(outOfRange.exitCode, kExitUsage);
-    EXPECT_THAT(Read(outOfRange.err), HasSubstr("there is no drive 3 in the list (0 to 0)"));
+    EXPECT_THAT(test::ReadStream(outOfRange.err),
+                HasSubstr("there is no drive 3 in the list (0 to 0)"));
   }
   {
     TCliStart cancelled({"default"}, TCliOptions{}, "n\n");
@@ -92,7 +86,7 @@ TEST(CliStartup, EachWayOutHasItsExitCode) {
   TCliStart none({"legacy-unlisted"}, yes);
   EXPECT_EQ(none.exitCode, kExitUsage);
   // Pinned on purpose: the user-visible message when no drive matches, then why.
-  EXPECT_EQ(Read(none.err),
+  EXPECT_EQ(test::ReadStream(none.err),
             "Can't find the device to upgrade !!\n"
             "None of the optical drives found is a TAVO    QRD-1040C:\n"
             "  emulated:sr0: vendor TAVO, product QRD-1370C, revision 1.05\n"
@@ -107,13 +101,14 @@ TEST(CliStartup, DriveTakesADeviceNodeFromTheList) {
     TCliStart s({"default", "normal-mode"}, options);
     ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
     EXPECT_EQ(s.rig.state.selectedItem, 1);
-    EXPECT_THAT(Read(s.out), HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
+    EXPECT_THAT(test::ReadStream(s.out),
+                HasSubstr("[1] " + s.rig.state.items[1] + "  emulated:sr1\n"));
   }
 
   options.drivePath = "/dev/sr7";
   TCliStart missing({"default"}, options);
   EXPECT_EQ(missing.exitCode, kExitUsage);
-  EXPECT_THAT(Read(missing.err), HasSubstr("no drive in the list is at /dev/sr7"));
+  EXPECT_THAT(test::ReadStream(missing.err), HasSubstr("no drive in the list is at /dev/sr7"));
 }
 
 }  // namespace
@@ -135,7 +130,7 @@ TEST(CliStartup, TheLastQuestionNamesTheTargetAndTheRevisionChange) {
     ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
     TCliStartupHooks hooks(options, s.out, s.err, s.in);
     EXPECT_EQ(hooks.ConfirmTarget(SelectedTarget(*s.rig.atapi, s.rig.state)), answered) << typed;
-    EXPECT_THAT(Read(s.out), HasSubstr(question + (yes ? " yes\n" : " [y/N] ")));
+    EXPECT_THAT(test::ReadStream(s.out), HasSubstr(question + (yes ? " yes\n" : " [y/N] ")));
     EXPECT_TRUE(s.rig.Commands(TCommandKind::WritePatch).empty());
   }
 }

@@ -230,17 +230,23 @@ TEST_F(DownloadTest, ReadBackReadsABankOfFC80hIn253Pieces) {
   EXPECT_EQ(ui_.pumps, static_cast<int>(Commands(TCommandKind::ReadMemory).size()));
 }
 
-// A drive that keeps nothing and reads back zeros everywhere matches an image whose sum is
-// 0000h by chance; a read-back of one value throughout is never a verified image.
-TEST_F(DownloadTest, ADriveThatStoresNothingIsNotVerifiedEvenWhenTheSumMatches) {
-  Attach("lenient");
+// One unscrambled bank whose byte sum is 0000h (257 bytes of FFh and one of 01h add up to
+// 10000h), not all of one value.
+TTestImage ZeroSumImage() {
   pack::TPackInput input;
   input.ScrambleFlag = 0x00;
   std::vector<uint8_t> bank(0x300, 0);
   std::fill_n(bank.begin(), 257, 0xFF);
   bank[257] = 0x01;
   input.Banks = {bank};
-  TTestImage image = PackImage(input);
+  return PackImage(input);
+}
+
+// A drive that keeps nothing and reads back zeros everywhere matches an image whose sum is
+// 0000h by chance; a read-back of one value throughout is never a verified image.
+TEST_F(DownloadTest, ADriveThatStoresNothingIsNotVerifiedEvenWhenTheSumMatches) {
+  Attach("lenient");
+  TTestImage image = ZeroSumImage();
   StartUp(image.image.get());
   ASSERT_EQ(state_.header.Checksum, 0);
   ASSERT_TRUE(engine_->FlashImage());  // every command "succeeds"
@@ -255,14 +261,7 @@ TEST_F(DownloadTest, ADriveThatStoresNothingIsNotVerifiedEvenWhenTheSumMatches) 
 
 TEST_F(DownloadTest, FailedReadFailsVerificationEvenForAZeroChecksum) {
   Attach("default");
-  pack::TPackInput input;
-  input.ScrambleFlag = 0x00;
-  // Byte sum 0: 257 bytes of FFh and one of 01h add up to 10000h.
-  std::vector<uint8_t> bank(0x300, 0);
-  std::fill_n(bank.begin(), 257, 0xFF);
-  bank[257] = 0x01;
-  input.Banks = {bank};
-  TTestImage image = PackImage(input);
+  TTestImage image = ZeroSumImage();
   StartUp(image.image.get());
   ASSERT_EQ(state_.header.Checksum, 0);
   ASSERT_TRUE(engine_->FlashImage());

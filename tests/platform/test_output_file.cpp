@@ -12,18 +12,12 @@
 #include <string>
 
 #include "platform/output_file.h"
+#include "tests/support/text_files.h"
 
 namespace tavo {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class OutputFileTest : public ::testing::Test {
  protected:
@@ -51,7 +45,7 @@ TEST_F(OutputFileTest, ALinkIsRefusedInEveryModeAndItsTargetIsLeftAlone) {
   for (TOutputMode mode : {TOutputMode::Append, TOutputMode::CreateNew, TOutputMode::Replace}) {
     EXPECT_EQ(Open((root_ / "link").string(), mode), "it is a symbolic link");
   }
-  EXPECT_EQ(ReadAll(target), "keep me\n");
+  EXPECT_EQ(test::ReadFile(target), "keep me\n");
 }
 
 TEST_F(OutputFileTest, WhatCannotBeWrittenIsRefusedWithTheReason) {
@@ -77,11 +71,11 @@ TEST_F(OutputFileTest, AppendKeepsCreateNewRefusesReplaceEmpties) {
   ASSERT_GE(fd, 0) << reason;
   ASSERT_EQ(write(fd, "later\n", 6), 6);
   CloseOutputFile(fd);
-  EXPECT_EQ(ReadAll(file), "earlier\nlater\n");
+  EXPECT_EQ(test::ReadFile(file), "earlier\nlater\n");
   EXPECT_EQ(Open(file.string(), TOutputMode::CreateNew), "it exists already");
-  EXPECT_EQ(ReadAll(file), "earlier\nlater\n");
+  EXPECT_EQ(test::ReadFile(file), "earlier\nlater\n");
   EXPECT_EQ(Open(file.string(), TOutputMode::Replace), "opened");
-  EXPECT_EQ(ReadAll(file), "");
+  EXPECT_EQ(test::ReadFile(file), "");
   EXPECT_EQ(Open((root_ / "new.log").string(), TOutputMode::CreateNew), "opened");
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/run_log.h"
+#include "tests/support/text_files.h"
 
 namespace tavo {
 namespace {
@@ -21,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class RunLogTest : public ::testing::Test {
  protected:
@@ -50,7 +44,7 @@ TEST_F(RunLogTest, HeaderLinesWithTimesAndOutcomeGoToTheRunFileAndTheCopy) {
   log.Line("Err:Flash Fail.");
   log.End("Failed: do not power off, run again", "The firmware was sent ...");
 
-  const std::string text = ReadAll(log.Path());
+  const std::string text = test::ReadFile(log.Path());
   EXPECT_EQ(fs::path(log.Path()).parent_path(), root_ / "state/tavoflash");
   EXPECT_THAT(text, HasSubstr("program: tavoflash-cli 1.01\ndevice: /dev/sr1\n"));
   EXPECT_THAT(text,
@@ -58,7 +52,7 @@ TEST_F(RunLogTest, HeaderLinesWithTimesAndOutcomeGoToTheRunFileAndTheCopy) {
   EXPECT_THAT(text, ContainsRegex("[0-9:.]{12}  Err:Flash Fail.\n"));
   EXPECT_THAT(text, HasSubstr("outcome: Failed: do not power off, run again\n"));
   EXPECT_LT(text.find("Important Notice"), text.find("Err:Flash Fail."));
-  EXPECT_EQ(ReadAll(copy), text);
+  EXPECT_EQ(test::ReadFile(copy), text);
   EXPECT_EQ(fs::status(log.Path()).permissions() & fs::perms::others_read, fs::perms::none);
 }
 
