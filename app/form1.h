@@ -87,6 +87,10 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // True from the check's start until its lines are in the log and CheckFinished is emitted.
   bool CheckInProgress() const { return checkInProgress_; }
 
+  // The program the outcome words name, and how they point to the window's own check.
+  static constexpr const char* kProgramName = "TAVOFlash";
+  static constexpr const char* kCheckAdvice =
+      "right-click the window and choose \"Check the drives\"";
   // Shown in the log when a close request arrives while the drive is being flashed.
   // Short enough to fit the log without being cut off.
   static constexpr const char* kCloseRefusedLine =

@@ -91,6 +91,7 @@ void TForm1::ShowExplanation(const std::string& explanation) {
 void TForm1::ShowOutcome() {
   TRunFacts& facts = runFacts_;
   facts.imageRevision = ImageRevision(state_.edit1);
+  facts.checkAdvice = kCheckAdvice;
   // The new revision goes to the item the run was started on, whatever is selected now.
   if (facts.outcome == TOutcomeClass::Verified && !facts.newRevision.empty() && runItem_ >= 0 &&
       runItem_ < static_cast<int>(state_.items.size())) {

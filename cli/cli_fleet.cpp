@@ -12,12 +12,19 @@ namespace {
 
 constexpr const char* kProgram = "tavoflash-cli";
 
-TDriveOutcome RefusedOutcome(TDriveOutcome outcome, const std::string& why) {
-  outcome.result = TDriveResult::Refused;
-  outcome.newRevision = outcome.oldRevision;  // nothing was sent: as it was
-  outcome.summary = "Refused: nothing sent";
-  outcome.text = "Nothing was sent to the drive: " + why + " The drive is unchanged.";
-  return outcome;
+// The class, the words and the new revision of a drive's outcome, from the run's facts.
+void TakeFacts(TDriveOutcome& outcome, const TRunFacts& facts) {
+  outcome.result = facts.outcome;
+  // A drive that was not changed runs what it ran; one written and not verified: unknown.
+  if (facts.outcome == TOutcomeClass::Verified || facts.outcome == TOutcomeClass::Current) {
+    outcome.newRevision = facts.newRevision;
+  } else if (facts.outcome == TOutcomeClass::WrittenUnverified) {
+    outcome.newRevision.clear();
+  } else {
+    outcome.newRevision = outcome.oldRevision;
+  }
+  outcome.summary = OutcomeSummary(facts);
+  outcome.text = OutcomeText(facts);
 }
 
 // One guarded run on the selected item of parts.state.
@@ -39,7 +46,7 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
     return outcome;
   }
   if (parts.beforeRun && !parts.beforeRun(parts.state)) {
-    outcome = RefusedOutcome(outcome, "the run was not confirmed.");
+    TakeFacts(outcome, RefusedFacts("the run was not confirmed.", kProgram));
     parts.report.Outcome(outcome);
     return outcome;
   }
@@ -55,26 +62,17 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
   };
   // What the run left the drive in, said before a deferred signal may end the program.
   steps.afterRelease = [&] {
-    if (!ran) {
-      outcome = RefusedOutcome(outcome,
-                               "the run was refused before it began (the lines above "
-                               "say why).");
-      parts.record.EndRefused(outcome.text);
-    } else {
-      TRunFacts facts = FactsOfRun(parts.engine, kProgram);
-      facts.newRevision = newRevision;
-      facts.imageRevision = imageRevision;
-      outcome.result = DriveResultOf(facts.outcome);
-      if (facts.outcome == TOutcomeClass::Verified) {
-        outcome.newRevision = newRevision;
-        if (!newRevision.empty()) ReplaceSelectedRevision(parts.state, newRevision);
-      } else if (facts.outcome == TOutcomeClass::NothingWritten) {
-        outcome.newRevision = outcome.oldRevision;
-      }
-      outcome.summary = OutcomeSummary(facts);
-      outcome.text = OutcomeText(facts);
-      parts.record.End(facts, outcome.text);
+    TRunFacts facts = ran ? FactsOfRun(parts.engine, kProgram)
+                          : RefusedFacts(
+                                "the run was refused before it began (the lines above say why).",
+                                kProgram);
+    facts.newRevision = newRevision;
+    facts.imageRevision = imageRevision;
+    TakeFacts(outcome, facts);
+    if (facts.outcome == TOutcomeClass::Verified && !newRevision.empty()) {
+      ReplaceSelectedRevision(parts.state, newRevision);
     }
+    parts.record.End(facts, outcome.text);
     outcome.logPath = parts.record.Log().Path();
     parts.report.Outcome(outcome);
   };
@@ -87,15 +85,10 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
 
 TDriveOutcome CurrentOutcome(int index, const std::string& node, const std::string& revision) {
   TDriveOutcome outcome;
-  outcome.result = TDriveResult::Current;
   outcome.index = index;
   outcome.node = node;
   outcome.oldRevision = revision;
-  outcome.newRevision = revision;
-  outcome.summary = "Nothing to do: already at " + revision;
-  outcome.text = "Nothing to do: " + (node.empty() ? std::string("the drive") : node) +
-                 " is already at " + revision +
-                 ", the image's revision. Nothing that writes was sent to it.";
+  TakeFacts(outcome, CurrentFacts(node, revision));
   return outcome;
 }
 
@@ -140,7 +133,7 @@ int RunCliFlash(TCliFlashParts& parts) {
     parts.state.selectedItem = items[k];
     parts.engine.SelectCurrentItem();
     const TDriveOutcome outcome = FlashSelected(parts);
-    worst = WorseExit(worst, DriveResultExit(outcome.result));
+    worst = WorseExit(worst, OutcomeExitStatus(outcome.result));
     verified = verified || outcome.result == TDriveResult::Verified;
     if (outcome.result == TDriveResult::WrittenUnverified && k + 1 < items.size()) {
       parts.report.Error("stopped",

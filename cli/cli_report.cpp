@@ -4,49 +4,6 @@
 
 namespace tavo {
 
-const char* DriveResultName(TDriveResult result) {
-  switch (result) {
-    case TDriveResult::Verified:
-      return "verified";
-    case TDriveResult::Current:
-      return "current";
-    case TDriveResult::NothingWritten:
-      return "nothing_written";
-    case TDriveResult::WrittenUnverified:
-      return "written_unverified";
-    case TDriveResult::Refused:
-      return "refused";
-  }
-  return "written_unverified";
-}
-
-TDriveResult DriveResultOf(TOutcomeClass outcome) {
-  switch (outcome) {
-    case TOutcomeClass::Verified:
-      return TDriveResult::Verified;
-    case TOutcomeClass::NothingWritten:
-      return TDriveResult::NothingWritten;
-    case TOutcomeClass::WrittenUnverified:
-      return TDriveResult::WrittenUnverified;
-  }
-  return TDriveResult::WrittenUnverified;
-}
-
-int DriveResultExit(TDriveResult result) {
-  switch (result) {
-    case TDriveResult::Verified:
-    case TDriveResult::Current:
-      return kExitVerified;
-    case TDriveResult::NothingWritten:
-      return kExitFailed;
-    case TDriveResult::WrittenUnverified:
-      return kExitWrittenUnverified;
-    case TDriveResult::Refused:
-      return kExitRefused;
-  }
-  return kExitWrittenUnverified;
-}
-
 int WorseExit(int a, int b) {
   // Rank by what the user must do first: a drive that must not be powered off, a drive
   // the run could not change, a usage problem, a refusal to try again, nothing.

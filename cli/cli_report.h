@@ -13,24 +13,10 @@
 
 namespace tavo {
 
-// How a run on one drive ended, as the exit status and --json tell it.
-enum class TDriveResult {
-  Verified,           // written and verified
-  Current,            // --if-needed: the drive already reports the image's revision
-  NothingWritten,     // the run stopped before anything that writes reached the drive
-  WrittenUnverified,  // the drive was written to and not verified: it needs attention
-  Refused,            // refused before anything was sent (drive busy, battery, the user)
-};
-
-// "verified", "current", "nothing_written", "written_unverified", "refused": the names of
-// the JSON output and the run logs' "result:" lines; never renamed.
-const char* DriveResultName(TDriveResult result);
-
-// The result of a run that ended in this class.
-TDriveResult DriveResultOf(TOutcomeClass outcome);
-
-// 0 verified or current, 1 nothing written, 3 written unverified, 4 refused.
-int DriveResultExit(TDriveResult result);
+// How a run on one drive ended, as the exit status and --json tell it: the outcome class
+// (session/run_outcome.h), which names it ("verified", "current", "nothing_written",
+// "written_unverified", "refused") and gives its exit status.
+using TDriveResult = TOutcomeClass;
 
 // The worse of two exit statuses for a run over several drives: written but not verified
 // (3) before failed (1) before usage (2) before refused (4) before success (0).
@@ -45,9 +31,7 @@ struct TDriveOutcome {
   std::string summary;      // a few words ("Verified: now 1.08; restart")
   std::string text;         // the paragraph: what happened, the drive's state, what to do
   std::string logPath;      // the run log, empty when none was written
-  bool Changed() const {
-    return result == TDriveResult::Verified || result == TDriveResult::WrittenUnverified;
-  }
+  bool Changed() const { return OutcomeChanged(result); }
 };
 
 class TCliReport {

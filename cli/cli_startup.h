@@ -9,17 +9,13 @@
 #include "cli/cli_options.h"
 #include "drive/atapi.h"
 #include "session/drive_report.h"
+#include "session/run_outcome.h"
 #include "session/startup.h"
 
 namespace tavo {
 
-// Exit status by outcome, the same with and without --json (a terminating signal during a
-// run: 128 + its number).
-inline constexpr int kExitVerified = 0;           // verified, or nothing to do
-inline constexpr int kExitFailed = 1;             // failed, nothing written: the drive is unchanged
-inline constexpr int kExitUsage = 2;              // bad usage, or no matching drive
-inline constexpr int kExitWrittenUnverified = 3;  // written, not verified: do not power off
-inline constexpr int kExitRefused = 4;            // refused before anything was sent to the drive
+// Exit status by outcome (kExit..., session/run_outcome.h), the same with and without
+// --json; a terminating signal during a run: 128 + its number.
 
 class TCliStartupHooks final : public TStartupHooks {
  public:

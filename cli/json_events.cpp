@@ -80,8 +80,8 @@ void TJsonEvents::Phase(const std::string& node, const TPhase& phase) {
 void TJsonEvents::Outcome(const TDriveOutcome& outcome) {
   Emit("outcome", {{"node", TextOrNull(outcome.node)},
                    {"index", outcome.index},
-                   {"class", DriveResultName(outcome.result)},
-                   {"exit_status", DriveResultExit(outcome.result)},
+                   {"class", OutcomeClassName(outcome.result)},
+                   {"exit_status", OutcomeExitStatus(outcome.result)},
                    {"old_revision", TextOrNull(outcome.oldRevision)},
                    {"new_revision", TextOrNull(outcome.newRevision)},
                    {"changed", outcome.Changed()},

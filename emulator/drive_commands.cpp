@@ -158,7 +158,9 @@ TCommandResult TVirtualDrive::TImpl::FlashWrite(const uint8_t* cdb) {
   if (auto bad = OutCheck(dataLength)) return *bad;
 
   if (mode == scsi::kFlashModeDownload && selector < scsi::kMaxBanks) {
-    if (profile.refuseDownload) return Check(profile.downloadRefusal);
+    if (profile.refuseDownload && selector >= profile.refuseDownloadFrom) {
+      return Check(profile.downloadRefusal);
+    }
     held[selector] = std::vector<uint8_t>(data, data + dataLength);
     phase = TFlashPhase::Receiving;
     return Good(dataLength);
@@ -213,6 +215,7 @@ TCommandResult TVirtualDrive::TImpl::Commit(const TCommitRule& rule, uint8_t sel
 }
 
 TCommandResult TVirtualDrive::TImpl::FlashStatus() {
+  if (profile.refuseFlashStatus) return Check(scsi::kSenseInvalidOpcode);
   std::array<uint8_t, scsi::kFlashStatusLength> reply{};
   reply[0] = static_cast<uint8_t>(phase);
   for (unsigned b = 0; b < scsi::kMaxBanks; ++b) {

@@ -89,6 +89,24 @@ const std::vector<std::pair<std::string, TMaker>>& Makers() {
          p.refuseDownload = true;
          return p;
        }},
+      {"bank4-refused",
+       [] {
+         TDriveProfile p = Default();
+         p.refuseDownload = true;
+         p.refuseDownloadFrom = 3;  // banks 1 to 3 are taken, bank 4 is refused
+         return p;
+       }},
+      {"download-illegal",
+       [] {
+         // A device of the right model that is no drive of this kind: no patch region, the
+         // first bank download refused as an illegal request, no flash-status command.
+         TDriveProfile p = Default();
+         p.patchDescriptor.reset();
+         p.refuseDownload = true;
+         p.downloadRefusal = scsi::kSenseInvalidFieldInCdb;
+         p.refuseFlashStatus = true;
+         return p;
+       }},
       {"lenient",
        [] {
          TDriveProfile p = Default();

@@ -60,10 +60,15 @@ struct TDriveProfile {
 
   TReadyBehaviour ready = TReadyBehaviour::Normal;
 
-  // The drive does not take images of this kind: every bank download is refused and the
-  // flash status reports that nothing was attempted.
+  // The drive does not take images of this kind: every bank download from bank
+  // refuseDownloadFrom on is refused (the banks before it are taken), and the flash status
+  // reports what it holds (nothing attempted when it took no bank).
   bool refuseDownload = false;
+  uint8_t refuseDownloadFrom = 0;
   TSenseCode downloadRefusal = scsi::kSenseInvalidFieldInParameterList;
+
+  // The drive knows no flash-status command: it refuses it as an invalid opcode.
+  bool refuseFlashStatus = false;
 
   // Programming goes wrong by one byte (the first byte of the lowest programmed bank).
   bool corruptProgramming = false;

@@ -70,8 +70,7 @@ TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clo
     if (ok && state.imageHasDesignMarker && state.selectedIsSpecialModel) {
       // The run refreshes the patch region before it searches: search what it will see.
       std::optional<TPatchRewrite> rewrite;
-      ok = engine.PlanPatchRefresh(rewrite) &&
-           engine.CheckDesignMarker(rewrite ? &*rewrite : nullptr);
+      ok = engine.PlanPatchRefresh(rewrite) && engine.PredictDesignMarker(rewrite);
     }
     verdict.passes = ok;
     if (!ok) verdict.stopLine = port.lines.empty() ? std::string() : port.lines.back();

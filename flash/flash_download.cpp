@@ -29,20 +29,26 @@ bool TFlashEngine::FlashImage() {
   ui_.SetProgress(20);
   ui_.AddLog("Flashing ..");
   if (DownloadAndCommit()) return true;
-  if (QueryFailure() != 0) {
+  flashStatusAsked_ = true;
+  flashStatus_ = QueryFailure();
+  // No answer reads as 0 here, as a real 0 does; only the facts keep them apart.
+  if (flashStatus_.value_or(0) != 0) {
     ui_.AddLog("Err:Flash Fail!!");
   } else {
-    nothingAttempted_ = stop_ == TRunStop::DownloadRefused;
+    // The drive's word that it attempted nothing counts only when it had also taken no
+    // patch block and no bank.
+    nothingAttempted_ =
+        stop_ == TRunStop::DownloadRefused && flashStatus_ && !writes_.MayHaveChanged();
     ui_.AddLog("Err:The firmware is not support this device!!(7)");
   }
   return false;
 }
 
-uint8_t TFlashEngine::QueryFailure() {
+std::optional<uint8_t> TFlashEngine::QueryFailure() {
   uint8_t status[20] = {};
   if (atapi_.FlashStatus(status) == 1) return status[0];
   if (atapi_.FlashStatus(status) == 1) return status[0];
-  return 0;
+  return std::nullopt;
 }
 
 TRunStop TFlashEngine::StopAfterFailure(TRunStop refusal) const {
@@ -99,9 +105,9 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
     uint16_t sendLength = len;
     // The container check has made sure no bank is longer than this.
     if (fullBank) sendLength = FullBankLength(i);
-    wroteDrive_ = true;
     const uint8_t status = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
                                              static_cast<uint8_t>(i & 0xFF), sendLength, 0);
+    NoteWrite(writes_.firmware, status);
     if (status != 1) {
       stop_ = StopAfterFailure(TRunStop::DownloadRefused);
       ui_.AddLog(Format("Status:0x%x ; Err:Flash command(W) has problems.", status));
@@ -120,9 +126,11 @@ bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
   const uint16_t checksum = state_.header.Checksum;
   const uint8_t commitSelector = static_cast<uint8_t>((scsi::kSelectorCommitE0 + bankCount) & 0xFF);
   kept = atapi_.FlashWrite(buf, scsi::kFlashModeCommit, commitSelector, 0, checksum);
+  NoteWrite(writes_.firmware, kept);
   if (kept != 1 && atapi_.LastSenseKey() == scsi::kIllegalRequest) {
     if (!atapi_.NtPlatform()) atapi_.TestUnitReady();
     kept = atapi_.FlashWrite(buf, scsi::kFlashModeDownload, commitSelector, 0, checksum);
+    NoteWrite(writes_.firmware, kept);
     clock_.Sleep(15000);
     if (kept != 1 && atapi_.LastSenseKey() == scsi::kIllegalRequest &&
         atapi_.LastAsc() == scsi::kAscParameterListLength && atapi_.LastAscq() == 0x00) {
@@ -130,6 +138,7 @@ bool TFlashEngine::CommitWithRetries(uint8_t* buf, uint8_t& kept) {
       kept = atapi_.FlashWrite(buf, scsi::kFlashModeDownload,
                                static_cast<uint8_t>((scsi::kSelectorCommitF0 + bankCount) & 0xFF),
                                0, checksum);
+      NoteWrite(writes_.firmware, kept);
     }
   }
   // A drive that is not ready yet is waited for; any other failure of the last attempt,

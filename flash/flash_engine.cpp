@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "drive/scsi.h"
 #include "flash/engine_common.h"
 
 namespace tavo {
@@ -59,9 +60,20 @@ uint16_t TFlashEngine::BankLength(unsigned bank) const {
 // ---------------------------------------------------------------------------------------
 // Flash run
 
+void TFlashEngine::NoteWrite(TWriteCount& count, uint8_t status) {
+  ++count.sent;
+  if (status == 1) {
+    ++count.accepted;
+  } else if (atapi_.LastSenseKey() == scsi::kIllegalRequest) {
+    ++count.refused;
+  }
+}
+
 void TFlashEngine::ClearRunFacts() {
   lastRunVerified_ = false;
-  wroteDrive_ = false;
+  writes_ = {};
+  flashStatus_.reset();
+  flashStatusAsked_ = false;
   verifyFailure_ = TVerifyFailure::None;
   stop_ = TRunStop::None;
   nothingAttempted_ = false;
@@ -97,10 +109,15 @@ void TFlashEngine::RunFlash() {
     if (IsSpecialModelItem(state_.SelectedItemText())) state_.selectedIsSpecialModel = 1;
     if (!CheckModel()) return;
     ReportPhase({.kind = TPhaseKind::RefreshingPatch});
-    if (!RefreshPatchRegion()) return;
-    if (state_.imageHasDesignMarker && state_.selectedIsSpecialModel && !CheckDesignMarker()) {
-      return;
-    }
+    // A run the marker check will stop writes nothing: the search is made first in the
+    // firmware as the rewrite will leave it (what the read-only check predicts), and once
+    // more after the rewrite in the drive itself.
+    const bool markerCheck = state_.imageHasDesignMarker && state_.selectedIsSpecialModel;
+    std::optional<TPatchRewrite> rewrite;
+    if (!PlanPatchRefresh(rewrite)) return;
+    if (markerCheck && rewrite && !PredictDesignMarker(rewrite)) return;
+    if (rewrite) RewritePatchRegion(*rewrite);
+    if (markerCheck && !CheckDesignMarker()) return;
     if (!FlashImage()) return;
     ui_.SetProgress(100);
     ui_.AddLog("Flash Complete!!");

@@ -37,6 +37,26 @@ enum class TRunStop {
   ContactLost,      // a command of the download, commit or read-back got no answer
 };
 
+// What became of the commands of one kind that write to the drive. By the SCSI rules a
+// command the drive ends with CHECK CONDITION and ILLEGAL REQUEST changed nothing; any other
+// failure (another sense, no answer at all) may have changed the drive.
+struct TWriteCount {
+  int sent = 0;
+  int accepted = 0;  // ended with GOOD status
+  int refused = 0;   // ended with CHECK CONDITION and ILLEGAL REQUEST
+  // Some of them may have changed the drive: sent and not refused as an illegal request.
+  bool MayHaveChanged() const { return sent > refused; }
+};
+
+// The commands of a run that write: patch-region blocks, and the firmware (bank downloads,
+// the commit and its retries).
+struct TWriteFacts {
+  TWriteCount patch;
+  TWriteCount firmware;
+  bool AnySent() const { return patch.sent + firmware.sent > 0; }
+  bool MayHaveChanged() const { return patch.MayHaveChanged() || firmware.MayHaveChanged(); }
+};
+
 // The patch-region rewrite a refresh makes when the drive's region differs from the
 // image's: whole 128-byte blocks from start, taken from the image's staged bank.
 struct TPatchRewrite {
@@ -82,14 +102,18 @@ class TFlashEngine {
   // restart question itself: the front end calls OfferReboot once it has let go of the
   // drive and written the outcome, so that nobody's answer holds the drive or the signals.
   bool LastRunVerified() const { return lastRunVerified_; }
-  // True when the last run sent a command that writes to the drive (a patch block, a bank,
-  // the commit), whether or not the drive took it.
-  bool LastRunWroteDrive() const { return wroteDrive_; }
+  // What became of every command of the last run that writes to the drive.
+  const TWriteFacts& LastWrites() const { return writes_; }
   TVerifyFailure LastVerifyFailure() const { return verifyFailure_; }
   TRunStop LastStop() const { return stop_; }
-  // After a refused download: the drive's flash status said it attempted nothing, so its
-  // firmware was not touched ("(7)").
+  // After a refused download: the drive's flash status said it attempted nothing and it
+  // had taken no patch block and no bank ("(7)" with a real 0).
   bool LastRunNothingAttempted() const { return nothingAttempted_; }
+  // The byte the flash-status query after a failed download or commit answered; nothing
+  // when it was not asked or got no answer.
+  const std::optional<uint8_t>& LastFlashStatus() const { return flashStatus_; }
+  // True when the last run asked for the flash status and got no answer.
+  bool LastFlashStatusUnanswered() const { return flashStatusAsked_ && !flashStatus_; }
   // The last phase the last run reached; nothing when no run got as far as the checks.
   const std::optional<TPhase>& LastPhase() const { return phase_; }
 
@@ -103,13 +127,21 @@ class TFlashEngine {
   // the firmware read from the drive (the check's view of what the run will see).
   bool CheckDesignMarker(const TPatchRewrite* overlay = nullptr);
   bool RefreshPatchRegion();
+  // Sends the blocks of a planned rewrite (the second half of RefreshPatchRegion).
+  void RewritePatchRegion(TPatchRewrite& rewrite);
+  // The design-marker search a run makes before it writes anything: in the firmware as the
+  // planned rewrite (none: no rewrite) will leave it. Logs the same line as the search after
+  // the refresh when it fails.
+  bool PredictDesignMarker(const std::optional<TPatchRewrite>& rewrite);
   // What RefreshPatchRegion reads and decides, with reading commands only. False: a
   // working buffer was not obtained (logged). rewrite: set when the region must be
   // rewritten.
   bool PlanPatchRefresh(std::optional<TPatchRewrite>& rewrite);
   bool FlashImage();
   bool DownloadAndCommit();
-  uint8_t QueryFailure();
+  // Byte 0 of the drive's flash status, asked at most twice; nothing when neither query
+  // was answered (FlashImage reads that as 0, as a real 0).
+  std::optional<uint8_t> QueryFailure();
   bool VerifyFlash();
   // The 16-bit read-back sum, or nothing when a read failed. uniform: every byte read had
   // the same value.
@@ -163,7 +195,11 @@ class TFlashEngine {
   TClock& clock_;
   bool running_ = false;
   bool lastRunVerified_ = false;
-  bool wroteDrive_ = false;
+  TWriteFacts writes_;
+  std::optional<uint8_t> flashStatus_;
+  bool flashStatusAsked_ = false;
+  // Notes what became of a command that writes, right after it returned status.
+  void NoteWrite(TWriteCount& count, uint8_t status);
   TVerifyFailure verifyFailure_ = TVerifyFailure::None;
   TRunStop stop_ = TRunStop::None;
   bool nothingAttempted_ = false;

@@ -15,14 +15,19 @@ using namespace engine;
 bool TFlashEngine::RefreshPatchRegion() {
   std::optional<TPatchRewrite> rewrite;
   if (!PlanPatchRefresh(rewrite)) return false;
-  if (!rewrite) return true;
+  if (rewrite) RewritePatchRegion(*rewrite);
+  return true;
+}
+
+void TFlashEngine::RewritePatchRegion(TPatchRewrite& rewrite) {
   // The whole region again from its start, in 128-byte blocks; a failed block does not
-  // stop the rest.
-  uint32_t offset = rewrite->start;
-  uint32_t remaining = rewrite->length;
+  // stop the rest (what became of each is only noted).
+  uint32_t offset = rewrite.start;
+  uint32_t remaining = rewrite.length;
   while (remaining > 0) {
-    wroteDrive_ = true;
-    atapi_.WritePatch(rewrite->staged.data() + offset, rewrite->bank, offset, 128);
+    const uint8_t status =
+        atapi_.WritePatch(rewrite.staged.data() + offset, rewrite.bank, offset, 128);
+    NoteWrite(writes_.patch, status);
     if (remaining >= 128) {
       offset += 128;
       remaining -= 128;
@@ -30,7 +35,10 @@ bool TFlashEngine::RefreshPatchRegion() {
       remaining = 0;
     }
   }
-  return true;
+}
+
+bool TFlashEngine::PredictDesignMarker(const std::optional<TPatchRewrite>& rewrite) {
+  return CheckDesignMarker(rewrite ? &*rewrite : nullptr);
 }
 
 bool TFlashEngine::PlanPatchRefresh(std::optional<TPatchRewrite>& rewrite) {

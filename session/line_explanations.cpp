@@ -40,16 +40,16 @@ constexpr TExplanation kTable[] = {
      "was written: this image is not for this drive."},
     {TMatch::Exact, "This firmware isn't support !!(10)", "This firmware isn't support !!(10)",
      "The drive's firmware lacks the design mark this image requires, so the image is not "
-     "meant for this drive. The firmware was not sent (the drive's patch region may have been "
-     "refreshed): keep the computer on and ask the drive's maker for the right update."},
+     "meant for this drive. The firmware was not sent; the outcome says whether anything "
+     "else was written. Ask the drive's maker for the right update."},
     {TMatch::Exact, "Err:The firmware is not support this device!!(11)",
      "Err:The firmware is not support this device!!(11)",
      "The drive did not show the part of its memory the download needs, so the rest of the "
      "firmware was not sent. Do not power off: check the drive's connection and run %P again."},
     {TMatch::Exact, "Err:The firmware is not support this device!!(7)",
      "Err:The firmware is not support this device!!(7)",
-     "The drive refused the firmware and reports that it attempted nothing: it keeps its old "
-     "firmware. This image is most likely not for this drive."},
+     "Asked after the failure, the drive's flash status was 0 (nothing attempted), or the "
+     "drive did not answer. The outcome says what the drive took and what to do."},
     {TMatch::Exact, "Err:Flash Fail!!", "Err:Flash Fail!!",
      "The drive reports that programming went wrong: its firmware may be incomplete. Do not "
      "power off or restart the computer; run %P again."},

@@ -8,15 +8,23 @@ namespace {
 
 constexpr size_t kItemIdentityLength = 24;  // the item text's identity part before " "
 
-// What a run that wrote to the drive and did not verify left behind, by where it stopped.
+// What a run that may have written to the drive and did not verify left behind, by where
+// it stopped. Never advises a restart: the drive may be mid-update.
 std::string WrittenText(const TRunFacts& facts) {
   const std::string keepOn = " Do not power off or restart the computer. ";
   const std::string again = "run " + facts.program + " again";
+  const std::string sameLine = "Run " + facts.program +
+                               " again; if it stops at the same line, this image is not for "
+                               "this drive.";
   if (!facts.firmwareSent) {
+    if (facts.stop == TRunStop::DownloadRefused) {
+      return "The drive was changed: its patch region was rewritten, then the drive refused "
+             "the firmware itself and stored none of it." +
+             keepOn + sameLine;
+    }
     return "The drive was changed: its patch region was rewritten before the run stopped, "
            "but the firmware itself was not sent." +
-           keepOn + "Run " + facts.program +
-           " again; if it stops at the same line, this image is not for this drive.";
+           keepOn + sameLine;
   }
   switch (facts.verifyFailure) {
     case TVerifyFailure::BlankReadBack:
@@ -36,14 +44,14 @@ std::string WrittenText(const TRunFacts& facts) {
   }
   switch (facts.stop) {
     case TRunStop::DownloadRefused:
-      if (facts.nothingAttempted) {
-        return "The drive refused the firmware before it stored any of it, and says it "
-               "attempted nothing: it should still run its old firmware. This image is most "
-               "likely not for this drive. Restart the computer, then run tavoflash-cli "
-               "--check before you use the drive.";
+      if (facts.statusUnanswered) {
+        return "Part of the firmware was sent, then the drive refused a bank and did not "
+               "answer when asked what it had done." +
+               keepOn + "Wait a minute, then " + again + ".";
       }
-      return "The drive refused part of the firmware and reports a programming error." + keepOn +
-             "Wait a minute, then " + again + ".";
+      return "Part of the firmware was sent, then the drive refused a bank and reports a "
+             "programming error." +
+             keepOn + "Wait a minute, then " + again + ".";
     case TRunStop::CommitRefused:
       return "The drive received the firmware but refused to program it." + keepOn +
              "Wait a minute, then " + again + ".";
@@ -61,25 +69,58 @@ std::string WrittenText(const TRunFacts& facts) {
          keepOn + "Wait a few minutes, then " + again + ".";
 }
 
+std::string NothingWrittenText(const TRunFacts& facts) {
+  const std::string unchanged = " The drive is unchanged and safe to use as before.";
+  if (facts.nothingAttempted) {
+    return "Nothing was written: the drive refused the firmware as an illegal request and "
+           "says it attempted nothing. This image is most likely not for this drive." +
+           unchanged;
+  }
+  if (facts.writesRefused) {
+    return "Nothing was written: the drive refused every command that writes as an illegal "
+           "request, which by the SCSI rules changes nothing. This image is most likely not "
+           "for this drive." +
+           unchanged;
+  }
+  return "Nothing was written: the run stopped before any firmware was sent." + unchanged;
+}
+
 }  // namespace
 
-TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified, bool wroteDrive) {
+TOutcomeClass ClassifyRun(bool verified, const TWriteFacts& writes) {
   if (verified) return TOutcomeClass::Verified;
-  if (wroteDrive || (lastPhase && PhaseWritesFirmware(lastPhase->kind))) {
-    return TOutcomeClass::WrittenUnverified;
-  }
-  return TOutcomeClass::NothingWritten;
+  return writes.MayHaveChanged() ? TOutcomeClass::WrittenUnverified : TOutcomeClass::NothingWritten;
 }
 
 TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program) {
   TRunFacts facts;
   facts.program = program;
+  const TWriteFacts& writes = engine.LastWrites();
+  facts.outcome = ClassifyRun(engine.LastRunVerified(), writes);
+  facts.patchWritten = writes.patch.MayHaveChanged();
+  facts.firmwareSent = writes.firmware.MayHaveChanged();
+  facts.writesRefused = writes.AnySent() && !writes.MayHaveChanged();
   facts.stop = engine.LastStop();
   facts.nothingAttempted = engine.LastRunNothingAttempted();
-  facts.outcome =
-      ClassifyRun(engine.LastPhase(), engine.LastRunVerified(), engine.LastRunWroteDrive());
-  facts.firmwareSent = engine.LastPhase() && PhaseWritesFirmware(engine.LastPhase()->kind);
+  facts.statusUnanswered = engine.LastFlashStatusUnanswered();
   facts.verifyFailure = engine.LastVerifyFailure();
+  return facts;
+}
+
+TRunFacts RefusedFacts(const std::string& why, const std::string& program) {
+  TRunFacts facts;
+  facts.outcome = TOutcomeClass::Refused;
+  facts.program = program;
+  facts.why = why;
+  return facts;
+}
+
+TRunFacts CurrentFacts(const std::string& device, const std::string& revision) {
+  TRunFacts facts;
+  facts.outcome = TOutcomeClass::Current;
+  facts.device = device;
+  facts.newRevision = revision;
+  facts.imageRevision = revision;
   return facts;
 }
 
@@ -91,8 +132,7 @@ bool ReportsImageRevision(const TRunFacts& facts) {
 std::string OutcomeText(const TRunFacts& facts) {
   switch (facts.outcome) {
     case TOutcomeClass::NothingWritten:
-      return "Nothing was written: the run stopped before any firmware was sent. The drive "
-             "is unchanged and safe to use as before.";
+      return NothingWrittenText(facts);
     case TOutcomeClass::WrittenUnverified:
       return WrittenText(facts);
     case TOutcomeClass::Verified:
@@ -102,12 +142,18 @@ std::string OutcomeText(const TRunFacts& facts) {
       }
       if (facts.newRevision.empty()) {
         return "The firmware was written and verified, but the drive did not say its "
-               "revision. Restart the computer, then run tavoflash-cli --check to see what "
-               "it reports.";
+               "revision. Restart the computer, then " +
+               facts.checkAdvice + " to see what it reports.";
       }
       return "The firmware was written and verified, but the drive still reports revision " +
              facts.newRevision + ", not the image's " + facts.imageRevision +
-             ". Restart the computer, then run tavoflash-cli --check to see what it reports.";
+             ". Restart the computer, then " + facts.checkAdvice + " to see what it reports.";
+    case TOutcomeClass::Refused:
+      return "Nothing was sent to the drive: " + facts.why + " The drive is unchanged.";
+    case TOutcomeClass::Current:
+      return "Nothing to do: " + (facts.device.empty() ? std::string("the drive") : facts.device) +
+             " is already at " + facts.newRevision +
+             ", the image's revision. Nothing that writes was sent to it.";
   }
   return {};
 }
@@ -115,14 +161,18 @@ std::string OutcomeText(const TRunFacts& facts) {
 std::string OutcomeSummary(const TRunFacts& facts) {
   switch (facts.outcome) {
     case TOutcomeClass::NothingWritten:
+      if (facts.writesRefused) return "Failed: refused by the drive, unchanged";
       return "Failed: drive unchanged";
     case TOutcomeClass::WrittenUnverified:
       if (!facts.firmwareSent) return "Failed: drive changed, do not power off";
-      if (facts.nothingAttempted) return "Failed: refused by the drive";
       return "Failed: do not power off, run again";
     case TOutcomeClass::Verified:
       if (ReportsImageRevision(facts)) return "Verified: now " + facts.newRevision + "; restart";
       return "Verified: restart, then check";
+    case TOutcomeClass::Refused:
+      return "Refused: nothing sent";
+    case TOutcomeClass::Current:
+      return "Nothing to do: already at " + facts.newRevision;
   }
   return {};
 }
@@ -135,8 +185,27 @@ const char* OutcomeClassName(TOutcomeClass outcome) {
       return "written_unverified";
     case TOutcomeClass::Verified:
       return "verified";
+    case TOutcomeClass::Refused:
+      return "refused";
+    case TOutcomeClass::Current:
+      return "current";
   }
-  return "nothing_written";
+  return "written_unverified";
+}
+
+int OutcomeExitStatus(TOutcomeClass outcome) {
+  switch (outcome) {
+    case TOutcomeClass::Verified:
+    case TOutcomeClass::Current:
+      return kExitVerified;
+    case TOutcomeClass::NothingWritten:
+      return kExitFailed;
+    case TOutcomeClass::WrittenUnverified:
+      return kExitWrittenUnverified;
+    case TOutcomeClass::Refused:
+      return kExitRefused;
+  }
+  return kExitWrittenUnverified;
 }
 
 std::string ImageRevision(const std::string& edit1) {

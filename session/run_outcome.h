@@ -1,5 +1,5 @@
-// What a finished flash run means for the user: which of three states the drive is in and
-// what to do next, in plain words, for both front ends and the run log.
+// What a finished flash run means for the user: the class of its outcome (and so the exit
+// status), and what to do next in plain words, for both front ends and the run log.
 #pragma once
 
 #include <optional>
@@ -12,50 +12,87 @@
 
 namespace tavo {
 
-enum class TOutcomeClass {
-  NothingWritten,     // nothing that writes reached the drive: it is as before
-  WrittenUnverified,  // the drive was written to (patch region, banks or commit), not verified
-  Verified,           // the read-back checksum matched
-};
+// The program's exit status (tavoflash-cli; the window keeps the same classes).
+inline constexpr int kExitVerified = 0;           // verified, or nothing to do
+inline constexpr int kExitFailed = 1;             // failed, nothing written: the drive is unchanged
+inline constexpr int kExitUsage = 2;              // bad usage, or no matching drive
+inline constexpr int kExitWrittenUnverified = 3;  // written, not verified: do not power off
+inline constexpr int kExitRefused = 4;            // refused before anything was sent to the drive
 
-// The class of a finished run: verified, else written when any command that writes was
-// sent (wroteDrive) or the run got as far as a phase that sends the firmware.
-TOutcomeClass ClassifyRun(const std::optional<TPhase>& lastPhase, bool verified, bool wroteDrive);
+// How a run on one drive ended. Every front end, the run log, --history and the JSON output
+// take it from the facts below (FactsOfRun, RefusedFacts, CurrentFacts), never on their own.
+enum class TOutcomeClass {
+  NothingWritten,     // no command that writes was taken: none was sent, or the drive refused
+                      // every one as an illegal request
+  WrittenUnverified,  // a command that writes may have changed the drive, and it was not
+                      // verified: it needs attention
+  Verified,           // the read-back checksum matched
+  Refused,            // refused before anything was sent (drive busy, battery, the user)
+  Current,            // --if-needed: the drive already reports the image's revision
+};
 
 // What the outcome words are made from.
 struct TRunFacts {
   TOutcomeClass outcome = TOutcomeClass::NothingWritten;
-  // The firmware itself went out (banks or the commit); false when at most the patch region
-  // was rewritten.
+  // The drive may hold a rewritten patch region: a patch block it did not refuse.
+  bool patchWritten = false;
+  // The firmware itself may have reached the drive: a bank or a commit it did not refuse.
   bool firmwareSent = false;
+  // Commands that write were sent and the drive refused every one as an illegal request.
+  bool writesRefused = false;
   TVerifyFailure verifyFailure = TVerifyFailure::None;
-  // Where a run that had begun to send the firmware stopped; nothingAttempted: the drive
-  // said it refused it before it stored anything.
+  // Where a run that had begun to send the firmware stopped; nothingAttempted: the drive's
+  // flash status said it attempted nothing, and it had taken nothing; statusUnanswered:
+  // the flash-status query after the failure got no answer.
   TRunStop stop = TRunStop::None;
   bool nothingAttempted = false;
-  // The program the user runs, named where the advice is to run it again.
+  bool statusUnanswered = false;
+  // The program the user runs, named where the advice is to run it again, and how that
+  // program checks the drives ("run tavoflash-cli --check").
   std::string program = "TAVOFlash";
+  std::string checkAdvice = "run tavoflash-cli --check";
+  // Refused: why nothing was sent (a sentence). Current: the drive's device node.
+  std::string why{};
+  std::string device{};
   // After a verified run: the revision the drive reports now (empty when it could not be
-  // read), and the revision of the image it was given.
+  // read), and the revision of the image it was given. Current: the revision it reports.
   std::string newRevision;
   std::string imageRevision;
 };
 
+// The class of a run from what it wrote: verified, else written when a command that writes
+// may have changed the drive, else nothing written.
+TOutcomeClass ClassifyRun(bool verified, const TWriteFacts& writes);
+
 // The facts of the engine's last run (the revisions are left for the caller).
 TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program);
+// A run refused before anything was sent; why: a sentence.
+TRunFacts RefusedFacts(const std::string& why, const std::string& program);
+// --if-needed: device already reports revision, the image's.
+TRunFacts CurrentFacts(const std::string& device, const std::string& revision);
 
 // True when a verified run's drive reports the image's revision.
 bool ReportsImageRevision(const TRunFacts& facts);
 
-// One short paragraph: what happened, the drive's state, what to do.
+// One short paragraph: what happened, the drive's state, what to do. An outcome that leaves
+// the drive written and not verified never advises a restart.
 std::string OutcomeText(const TRunFacts& facts);
 
 // A few words for a status bar or a journal summary ("Failed: drive unchanged", ...).
 std::string OutcomeSummary(const TRunFacts& facts);
 
-// The outcome class as the run log's "result" and the terminal's JSON name it:
-// "verified", "nothing_written" or "written_unverified". Never renamed.
+// The outcome class as the run log's "result", --history and the terminal's JSON name it:
+// "verified", "current", "nothing_written", "written_unverified" or "refused". Never
+// renamed.
 const char* OutcomeClassName(TOutcomeClass outcome);
+
+// 0 verified or current, 1 nothing written, 3 written unverified, 4 refused.
+int OutcomeExitStatus(TOutcomeClass outcome);
+
+// True when the drive may differ from before the run (the JSON's "changed").
+inline bool OutcomeChanged(TOutcomeClass outcome) {
+  return outcome == TOutcomeClass::Verified || outcome == TOutcomeClass::WrittenUnverified;
+}
 
 // The revision part of an image identity ("1.08" of "TAVO    QRD-1040C       1.08").
 std::string ImageRevision(const std::string& edit1);

@@ -44,15 +44,9 @@ void TRunRecord::End(const TRunFacts& facts, const std::string& text) {
       {"result", OutcomeClassName(facts.outcome)}, {"old revision", oldRevision_}};
   // A drive nothing was written to still runs what it ran; after a run that wrote and did
   // not verify, nobody knows.
-  const std::string newRevision =
-      facts.outcome == TOutcomeClass::NothingWritten ? oldRevision_ : facts.newRevision;
+  const std::string newRevision = OutcomeChanged(facts.outcome) ? facts.newRevision : oldRevision_;
   if (!newRevision.empty()) fields.emplace_back("new revision", newRevision);
   log_.End(OutcomeSummary(facts), text, fields);
-}
-
-void TRunRecord::EndRefused(const std::string& text) {
-  log_.End("Refused: nothing sent", text,
-           {{"result", "refused"}, {"old revision", oldRevision_}, {"new revision", oldRevision_}});
 }
 
 void TRunRecord::EndWithoutRun(const TFirmwareImage&, const std::string& summary,

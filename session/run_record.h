@@ -24,13 +24,11 @@ class TRunRecord {
   void Line(const std::string& text) { log_.Line(text); }
   // A run starts on the selected drive of state.
   void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
-  // The run ended with this outcome (the paragraph the user was shown). Before the outcome
-  // the log gets "result: <OutcomeClassName>", "old revision:" (the selected item's at
-  // Begin) and, when known, "new revision:" (the old one when nothing was written).
+  // The run ended with this outcome (the paragraph the user was shown), also one refused
+  // before anything was sent. Before the outcome the log gets "result: <OutcomeClassName>",
+  // "old revision:" (the selected item's at Begin) and, when known, "new revision:" (the
+  // old one when the drive was not changed).
   void End(const TRunFacts& facts, const std::string& text);
-  // The run was refused before anything was sent to the drive (drive busy, battery, the
-  // user said no): "result: refused".
-  void EndRefused(const std::string& text);
   // The program ends without a run (no drive matched): a journal line with the summary, no
   // log file (see TRunLog::EndWithoutRun); the image and the reasons have been shown.
   void EndWithoutRun(const TFirmwareImage& image, const std::string& summary,

@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -35,6 +36,8 @@
 #include "platform/restart.h"
 #include "session/drive_session.h"
 #include "session/line_explanations.h"
+#include "session/run_history.h"
+#include "session/run_record.h"
 #include "session/version.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
@@ -560,19 +563,34 @@ class TForm1Test : public QObject {
   }
 
   // A run the drive lock refuses sends nothing; its outcome is its own, not the earlier
-  // verified run's.
-  void refusedRunAfterAVerifiedOneSaysNothingWasWritten() {
-    THarness h(Profiles({"default"}));
-    QVERIFY(h.RunFromTheButton());
-    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Verified: now 1.08; restart"));
-    TDriveLock other;
-    QCOMPARE(other.Acquire("emulated:sr0"), TDriveLockResult::Taken);
+  // verified run's, and the window names it as the terminal does: refused, in the status
+  // bar, the run log and so --history.
+  void refusedRunAfterAVerifiedOneIsLoggedRefused() {
+    QTemporaryDir state;
+    const QByteArray stateBefore = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    {
+      THarness h(Profiles({"default"}));
+      TRunRecord record("tavoflash", {}, "");
+      record.Log().SetJournal(false);
+      h.form->SetRunRecord(&record);
+      QVERIFY(h.RunFromTheButton());
+      QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Verified: now 1.08; restart"));
+      TDriveLock other;
+      QCOMPARE(other.Acquire("emulated:sr0"), TDriveLockResult::Taken);
 
-    QVERIFY(h.RunFromTheButton());
+      QVERIFY(h.RunFromTheButton());
 
-    QVERIFY(h.LogLines().contains("Err:emulated:sr0 is being flashed by another program."));
-    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Failed: drive unchanged"));
-    QVERIFY(h.LogLines().last().contains("unchanged and safe to use"));
+      QVERIFY(h.LogLines().contains("Err:emulated:sr0 is being flashed by another program."));
+      QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Refused: nothing sent"));
+      QVERIFY(h.LogLines().last().contains("unchanged"));
+      h.form->SetRunRecord(nullptr);
+    }
+    qputenv("XDG_STATE_HOME", stateBefore);
+    const std::vector<TPastRun> runs = ReadRunHistory(state.filePath("tavoflash").toStdString());
+    QCOMPARE(runs.size(), size_t{2});
+    QCOMPARE(runs[0].result, std::string("refused"));
+    QCOMPARE(runs[1].result, std::string("verified"));
   }
 
   void restartAskedForAfterOk() {
@@ -588,8 +606,11 @@ class TForm1Test : public QObject {
     QTest::addColumn<bool>("flashComplete");
     QTest::addColumn<QString>("outcome");  // how the outcome paragraph begins
     QTest::addColumn<QString>("status");
-    QTest::newRow("download refused") << "unsupported" << false << "The drive refused the firmware"
-                                      << "Failed: refused by the drive";
+    // The patch region was taken before the download was refused: one instruction, no
+    // restart.
+    QTest::newRow("download refused")
+        << "unsupported" << false << "The drive was changed: its patch region"
+        << "Failed: drive changed, do not power off";
     QTest::newRow("never ready") << "never-ready" << false << "The firmware was sent and committed"
                                  << "Failed: do not power off, run again";
     QTest::newRow("verify mismatch") << "bad-verify" << true << "The firmware was programmed"
@@ -619,6 +640,7 @@ class TForm1Test : public QObject {
     QVERIFY(!h.Log()->item(int(at - 1))->icon().isNull());
     QVERIFY(!h.Log()->item(int(at))->icon().isNull());
     QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), status);
+    QVERIFY2(!log.join(QChar(0x20)).contains("Restart the computer"), qPrintable(log.join('\n')));
   }
 
   // Before "&Start" the window says which drive a run writes and the revision change; a

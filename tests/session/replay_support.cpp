@@ -40,6 +40,7 @@ void RunOn(TPassThroughPort* passThrough, TAspiPort* aspiPort, bool aspi, TVirtu
       if (RunStartup(engine, state, ui, hooks) == TStartupOutcome::Ready) engine.BitBtn2Click();
       run.logs = ui.logs;
       run.verified = engine.LastRunVerified();
+      run.facts = FactsOfRun(engine, "tavoflash-cli");
     }
   }
   run.messages = sink.messages;

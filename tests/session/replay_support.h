@@ -11,6 +11,7 @@
 #include "emulator/profiles.h"
 #include "emulator/recording_reader.h"
 #include "flash/drive_check.h"
+#include "session/run_outcome.h"
 
 namespace tavo::test {
 
@@ -18,6 +19,7 @@ struct TSessionRun {
   std::vector<std::string> logs;      // the log lines, start-up notices included
   std::vector<std::string> messages;  // the drive layer's messages (and a replay's report)
   bool verified = false;
+  TRunFacts facts;         // the outcome of a flash session's run (nothing written when none ran)
   uint64_t elapsedMs = 0;  // virtual time the session took
   TCheckReport check;      // for check sessions
   std::string recording;   // the recording a recorded session wrote

@@ -81,11 +81,18 @@ TEST(RunOutcome, EachProfileEndsInItsClassWithItsCause) {
       {"no-medium", TOutcomeClass::Verified, "The firmware was written and verified"},
       // Refused by the checks: nothing reached the drive.
       {"other-family", TOutcomeClass::NothingWritten, "Nothing was written"},
-      // Stopped at the marker check, after the patch refresh rewrote the drive's region.
-      {"no-marker", TOutcomeClass::WrittenUnverified, "The drive was changed"},
-      // Failed once banks were on their way, each for its own reason.
+      // Stopped at the marker check, foreseen before the patch region was rewritten.
+      {"no-marker", TOutcomeClass::NothingWritten, "Nothing was written"},
+      // Every writing command refused as an illegal request: by the SCSI rules, unchanged.
+      {"download-illegal", TOutcomeClass::NothingWritten,
+       "Nothing was written: the drive refused every command that writes"},
+      // The patch region was taken, then every bank refused.
       {"unsupported", TOutcomeClass::WrittenUnverified,
-       "The drive refused the firmware before it stored any of it"},
+       "The drive was changed: its patch region was rewritten, then the drive refused"},
+      // Failed once banks were on their way, each for its own reason.
+      {"bank4-refused", TOutcomeClass::WrittenUnverified,
+       "Part of the firmware was sent, then the drive refused a bank and reports a "
+       "programming error"},
       {"commit-unit-attention", TOutcomeClass::WrittenUnverified,
        "The drive received the firmware but refused to program it"},
       {"never-ready", TOutcomeClass::WrittenUnverified,
@@ -135,17 +142,19 @@ TEST(LineExplanations, EveryFailureLineOfEveryProfileIsExplained) {
   EXPECT_THAT(ExplainLine("WNASPI32.DLL not found", "tavoflash"), HasSubstr("modprobe sg"));
 }
 
-// A drive whose patch region was rewritten is never called unchanged: not in the words,
-// the status bar or the run log's summary.
-TEST(RunOutcome, APatchRewriteBeforeTheMarkerCheckSaysTheDriveWasChanged) {
-  TProfileRun run("no-marker");
-  ASSERT_THAT(run.rig.ui.logs, ::testing::Contains("This firmware isn't support !!(10)"));
-  ASSERT_EQ(run.rig.Commands(TCommandKind::WritePatch).size(), 3u);
-  EXPECT_FALSE(run.facts.firmwareSent);
-  EXPECT_THAT(OutcomeText(run.facts), HasSubstr("The drive was changed"));
-  EXPECT_THAT(OutcomeText(run.facts), HasSubstr("Do not power off"));
-  EXPECT_THAT(OutcomeText(run.facts), ::testing::Not(HasSubstr("unchanged")));
-  EXPECT_THAT(OutcomeSummary(run.facts), ::testing::Not(HasSubstr("unchanged")));
+// A run the marker check will stop is stopped before its first writing command, at the
+// line the check predicts; a drive whose marker is found goes on to the rewrite and the
+// search in the drive itself.
+TEST(RunOutcome, ARunTheMarkerCheckWillStopWritesNothing) {
+  {
+    TProfileRun stopped("no-marker");
+    EXPECT_EQ(stopped.rig.ui.logs.back(), "This firmware isn't support !!(10)");
+    EXPECT_TRUE(stopped.rig.Commands(TCommandKind::WritePatch).empty());
+    EXPECT_EQ(stopped.facts.outcome, TOutcomeClass::NothingWritten);
+  }
+  TProfileRun passed("default");
+  EXPECT_EQ(passed.rig.Commands(TCommandKind::WritePatch).size(), 3u);
+  EXPECT_EQ(passed.rig.Commands(TCommandKind::ReadFirmware).size(), 2u);
 }
 
 TEST(RunOutcome, TextsSayWhatToDo) {
@@ -167,7 +176,7 @@ TEST(RunOutcome, TextsSayWhatToDo) {
   EXPECT_THAT(OutcomeText(facts), HasSubstr("tavoflash-cli --check"));
   EXPECT_THAT(OutcomeSummary(facts), ::testing::Not(HasSubstr("1.05")));
   // A run that never started (no identity) wrote nothing.
-  EXPECT_EQ(ClassifyRun(std::nullopt, false, false), TOutcomeClass::NothingWritten);
+  EXPECT_EQ(ClassifyRun(false, {}), TOutcomeClass::NothingWritten);
   EXPECT_EQ(ImageRevision("TAVO    QRD-1040C       1.08"), "1.08");
 }
 
