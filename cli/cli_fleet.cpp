@@ -62,10 +62,10 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
   };
   // What the run left the drive in, said before a deferred signal may end the program.
   steps.afterRelease = [&] {
-    TRunFacts facts = ran ? FactsOfRun(parts.engine, kProgram)
-                          : RefusedFacts(
-                                "the run was refused before it began (the lines above say why).",
-                                kProgram);
+    TRunFacts facts =
+        ran ? FactsOfRun(parts.engine, kProgram)
+            : RefusedFacts("the run was refused before it began (the lines above say why).",
+                           kProgram);
     facts.newRevision = newRevision;
     facts.imageRevision = imageRevision;
     TakeFacts(outcome, facts);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -88,6 +89,16 @@ class CliFlowTest : public ::testing::Test {
     std::vector<TDriveProfile> drives;
     for (const std::string& p : profiles) drives.push_back(*FindProfile(p));
     rig_.Attach(drives, aspi);
+    return RunAttached(options, json);
+  }
+
+  // The same over a replay of a kept recording.
+  TResult Replay(const std::string& recording, bool json) {
+    rig_.AttachReplay(std::string(TAVO_SOURCE_DIR "/tests/recordings/") + recording);
+    return RunAttached({}, json);
+  }
+
+  TResult RunAttached(TCliOptions options, bool json) {
     rig_.ClearHistories();
     rig_.state = TFlashState{};
     options.yes = true;
@@ -186,52 +197,98 @@ TEST(JsonSchema, TheDocumentedExamplesConformAndAChangedFieldDoesNot) {
   }
 }
 
-// The outcome event agrees with the exit status and with what the text mode says.
+// One class per run, named alike everywhere: the outcome event, the exit status, the text
+// mode's words, the run log's result and --history; and no outcome that leaves a drive
+// written and not verified advises a restart. Every profile on both transports, and the
+// kept recordings of drives that refused a writing command.
 TEST_F(CliFlowTest, EveryProfileOnBothTransportsGivesConformingEventsThatAgreeWithText) {
+  // How the words of each class begin or what they must say.
+  const std::map<std::string, std::string> classWords = {
+      {"verified", "The firmware was written and verified"},
+      {"current", "Nothing to do"},
+      {"nothing_written", "Nothing was written"},
+      {"written_unverified", "Do not power off or restart the computer"},
+      {"refused", "Nothing was sent to the drive"},
+  };
+  const auto agree = [&](const TResult& json, const TResult& text, const std::string& oldRevision) {
+    const std::vector<nlohmann::json> events = CheckedEvents(json.out);
+    EXPECT_EQ(json.code, text.code);
+    const auto outcomes = OfKind(events, "outcome");
+    ASSERT_EQ(outcomes.size(), 1u);
+    const nlohmann::json& o = outcomes[0];
+    const std::string cls = o["class"];
+    const std::string words = o["text"];
+    EXPECT_EQ(o["exit_status"], json.code);
+    EXPECT_THAT(text.err, HasSubstr(words));
+    EXPECT_THAT(words, HasSubstr(classWords.at(cls)));
+    if (json.code == 3) {
+      EXPECT_THAT(text.err, ::testing::Not(HasSubstr("Restart the computer")));
+      EXPECT_THAT(o["summary"].get<std::string>(), ::testing::Not(HasSubstr("restart")));
+    }
+    EXPECT_EQ(o["changed"], cls == "verified" || cls == "written_unverified");
+    EXPECT_EQ(o["node"], "emulated:sr0");
+    EXPECT_EQ(o["old_revision"], oldRevision);
+    if (cls == "verified") {
+      EXPECT_EQ(o["new_revision"], "1.08");
+    }
+    // The lines are the text mode's standard output, verbatim; failure lines explained.
+    for (const nlohmann::json& line : OfKind(events, "line")) {
+      EXPECT_THAT(text.out, HasSubstr(line["text"].get<std::string>() + "\n"));
+      const bool failure = line["text"].get<std::string>().rfind("Err", 0) == 0;
+      if (failure) {
+        EXPECT_TRUE(line["explanation"].is_string()) << line.dump();
+      }
+    }
+    // The run logs of both runs (none for a drive already current) and --history.
+    const std::vector<TPastRun> history = ReadRunHistory(dir_ + "/tavoflash");
+    if (cls == "current") {
+      EXPECT_TRUE(o["log"].is_null());
+      EXPECT_TRUE(history.empty());
+      return;
+    }
+    ASSERT_TRUE(o["log"].is_string());
+    EXPECT_THAT(test::ReadFile(o["log"]), HasSubstr("result: " + cls + "\n"));
+    ASSERT_EQ(history.size(), 2u);
+    for (const TPastRun& run : history) EXPECT_EQ(run.result, cls) << run.path;
+  };
   for (const std::string& profile : ProfileNames()) {
     for (const bool aspi : {false, true}) {
       SCOPED_TRACE(profile + (aspi ? " aspi" : " passthrough"));
+      std::filesystem::remove_all(dir_ + "/tavoflash");
       const TResult json = Run({profile}, {}, true, aspi);
       const TResult text = Run({profile}, {}, false, aspi);
       const std::vector<nlohmann::json> events = CheckedEvents(json.out);
       ASSERT_FALSE(events.empty());
       EXPECT_EQ(events.front()["event"], "start");
       EXPECT_EQ(events.front()["transport"], aspi ? "aspi" : "passthrough");
-      EXPECT_EQ(json.code, text.code);
       const auto drives = OfKind(events, "drive");
       ASSERT_EQ(drives.size(), 1u);
-      const auto outcomes = OfKind(events, "outcome");
       if (profile == "legacy-unlisted") {
         EXPECT_FALSE(drives[0]["matches"]);
         EXPECT_THAT(drives[0]["why_not"].get<std::string>(), HasSubstr("not a TAVO QRD-1040C"));
-        EXPECT_TRUE(outcomes.empty());
+        EXPECT_TRUE(OfKind(events, "outcome").empty());
         ASSERT_EQ(OfKind(events, "error").size(), 1u);
         EXPECT_EQ(OfKind(events, "error")[0]["code"], "no_matching_drive");
         EXPECT_EQ(json.code, 2);
         continue;
       }
-      ASSERT_EQ(outcomes.size(), 1u);
-      const nlohmann::json& o = outcomes[0];
-      EXPECT_EQ(o["exit_status"], json.code);
-      EXPECT_THAT(text.err, HasSubstr(o["text"].get<std::string>()));
-      EXPECT_EQ(o["changed"], o["class"] == "verified" || o["class"] == "written_unverified");
-      EXPECT_EQ(o["node"], "emulated:sr0");
-      EXPECT_EQ(o["old_revision"], profile == "current" ? "1.08" : "1.05");
-      if (o["class"] == "verified") {
-        EXPECT_EQ(o["new_revision"], "1.08");
-      }
-      // The lines are the text mode's standard output, verbatim; failure lines explained.
-      for (const nlohmann::json& line : OfKind(events, "line")) {
-        EXPECT_THAT(text.out, HasSubstr(line["text"].get<std::string>() + "\n"));
-        const bool failure = line["text"].get<std::string>().rfind("Err", 0) == 0;
-        if (failure) {
-          EXPECT_TRUE(line["explanation"].is_string()) << line.dump();
-        }
-      }
-      // The run log the outcome names ends with the same result.
-      ASSERT_TRUE(o["log"].is_string());
-      EXPECT_THAT(test::ReadFile(o["log"]), HasSubstr("result: " + o["class"].get<std::string>()));
+      agree(json, text, profile == "current" ? "1.08" : "1.05");
     }
+  }
+  // A device that refused its only writing command as an illegal request is unchanged; a
+  // drive that took banks before it refused one and then fell silent is not.
+  const std::map<std::string, std::string> recordings = {
+      {"download_illegal.jsonl", "nothing_written"},
+      {"bank4_refused_cut.jsonl", "written_unverified"},
+  };
+  for (const auto& [recording, cls] : recordings) {
+    SCOPED_TRACE(recording);
+    std::filesystem::remove_all(dir_ + "/tavoflash");
+    const TResult json = Replay(recording, true);
+    const TResult text = Replay(recording, false);
+    EXPECT_EQ(json.code, cls == "nothing_written" ? 1 : 3);
+    EXPECT_EQ(OfKind(CheckedEvents(json.out), "outcome").at(0)["class"], cls);
+    agree(json, text, "1.05");
   }
 }
 

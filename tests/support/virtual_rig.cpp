@@ -26,6 +26,19 @@ void TVirtualRig::Attach(const std::vector<TDriveProfile>& profiles, bool aspi) 
   Reopen();
 }
 
+void TVirtualRig::AttachReplay(const std::string& path) {
+  engine.reset();
+  atapi = nullptr;
+  session.reset();
+  bus.reset();
+  options = {};
+  options.emulate = true;
+  options.replayFile = path;
+  session = std::make_unique<TDriveSession>(options, clock, sink);
+  EXPECT_TRUE(session->Ok()) << session->Error();
+  if (session->Ok()) atapi = &session->Atapi();
+}
+
 void TVirtualRig::Reopen() {
   engine.reset();
   atapi = nullptr;
@@ -68,6 +81,7 @@ std::vector<TCommandKind> TVirtualRig::Kinds(int k) const {
 }
 
 void TVirtualRig::ClearHistories() {
+  if (!bus) return;
   for (int k = 0; k < bus->DriveCount(); ++k) bus->Drive(k).ClearHistory();
 }
 

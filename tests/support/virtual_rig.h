@@ -36,6 +36,9 @@ struct TVirtualRig {
   // (Re)builds the bus with one drive per profile and the drive session over it; drops the
   // engine. The drives' command histories start empty.
   void Attach(const std::vector<TDriveProfile>& profiles, bool aspi = false);
+  // (Re)builds the drive session over a replay of the recording at path (the recording's
+  // transport); there is no bus then.
+  void AttachReplay(const std::string& path);
   // A new drive session (a new TAtapi, so drives are discovered again) over the same bus.
   void Reopen();
   // Builds the engine on the image (the embedded one by default) and runs the start-up
