@@ -59,7 +59,7 @@ constexpr TExplanation kTable[] = {
     {TMatch::Contains, "Err:Flash command(W) has problems.",
      "Status:0x2 ; Err:Flash command(W) has problems.",
      "The drive did not accept a part (bank) of the firmware; the status after 'Status:' is "
-     "its answer. Do not power off; the next lines say whether it stored anything."},
+     "its answer. The outcome says whether the drive stored anything and what to do."},
     {TMatch::Prefix, "Time Out Status:", "Time Out Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;",
      "The drive was still not ready when the wait ran out; the numbers after "
      "'Trigger_SenseCode:' are its last answer (%S)."},
