@@ -109,9 +109,6 @@ class TFlashEngine {
   // After a refused download: the drive's flash status said it attempted nothing and it
   // had taken no patch block and no bank ("(7)" with a real 0).
   bool LastRunNothingAttempted() const { return nothingAttempted_; }
-  // The byte the flash-status query after a failed download or commit answered; nothing
-  // when it was not asked or got no answer.
-  const std::optional<uint8_t>& LastFlashStatus() const { return flashStatus_; }
   // True when the last run asked for the flash status and got no answer.
   bool LastFlashStatusUnanswered() const { return flashStatusAsked_ && !flashStatus_; }
   // The last phase the last run reached; nothing when no run got as far as the checks.
@@ -196,6 +193,7 @@ class TFlashEngine {
   bool running_ = false;
   bool lastRunVerified_ = false;
   TWriteFacts writes_;
+  // The flash-status query after a failed download or commit: asked, and what it answered.
   std::optional<uint8_t> flashStatus_;
   bool flashStatusAsked_ = false;
   // Notes what became of a command that writes, right after it returned status.

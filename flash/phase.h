@@ -36,11 +36,4 @@ inline bool WorthReporting(const std::optional<TPhase>& last, const TPhase& now)
   return now.kind == TPhaseKind::WaitingForDrive && now.elapsedSec - last->elapsedSec >= 10;
 }
 
-// True once the phase may have changed the drive's firmware: a run that fails from here on
-// leaves a drive that must not be powered off.
-inline bool PhaseWritesFirmware(TPhaseKind kind) {
-  return kind == TPhaseKind::SendingBank || kind == TPhaseKind::Committing ||
-         kind == TPhaseKind::WaitingForDrive || kind == TPhaseKind::Verifying;
-}
-
 }  // namespace tavo

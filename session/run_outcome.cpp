@@ -97,7 +97,6 @@ TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program) {
   facts.program = program;
   const TWriteFacts& writes = engine.LastWrites();
   facts.outcome = ClassifyRun(engine.LastRunVerified(), writes);
-  facts.patchWritten = writes.patch.MayHaveChanged();
   facts.firmwareSent = writes.firmware.MayHaveChanged();
   facts.writesRefused = writes.AnySent() && !writes.MayHaveChanged();
   facts.stop = engine.LastStop();

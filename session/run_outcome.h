@@ -34,8 +34,6 @@ enum class TOutcomeClass {
 // What the outcome words are made from.
 struct TRunFacts {
   TOutcomeClass outcome = TOutcomeClass::NothingWritten;
-  // The drive may hold a rewritten patch region: a patch block it did not refuse.
-  bool patchWritten = false;
   // The firmware itself may have reached the drive: a bank or a commit it did not refuse.
   bool firmwareSent = false;
   // Commands that write were sent and the drive refused every one as an illegal request.
