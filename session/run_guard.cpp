@@ -46,8 +46,8 @@ bool TRunGuard::Begin(const std::string& device, const TLog& log) {
     case TDriveLockResult::Unavailable:
       // Without the lock nothing keeps a second program off the drive (for the sg driver's
       // and the virtual drives' names nothing else does).
-      log("Err:No lock file for " + name + " could be made in " +
-          FolderList(lock_.Directories()) + ".");
+      log("Err:No lock file for " + name + " could be made in " + FolderList(lock_.Directories()) +
+          ".");
       log("Make it writable, or set TAVOFLASH_LOCK_DIR to a folder this user can write to, "
           "then start again.");
       return false;
