@@ -135,6 +135,9 @@ int RunCliFlash(TCliFlashParts& parts) {
   }
   int worst = kExitVerified;
   bool verified = false;
+  // The restart waits while any drive is anything but verified or current: one refused
+  // because another program flashes it above all.
+  bool restartable = true;
   for (size_t k = 0; k < items.size(); ++k) {
     // The drive the run talks to follows the list item (the start-up chose the first).
     parts.state.selectedItem = items[k];
@@ -142,6 +145,8 @@ int RunCliFlash(TCliFlashParts& parts) {
     const TDriveOutcome outcome = FlashSelected(parts);
     worst = WorseExit(worst, DriveResultExit(outcome.result));
     verified = verified || outcome.result == TDriveResult::Verified;
+    restartable = restartable && (outcome.result == TDriveResult::Verified ||
+                                  outcome.result == TDriveResult::Current);
     if (outcome.result == TDriveResult::WrittenUnverified && k + 1 < items.size()) {
       parts.report.Error("stopped",
                          outcome.node +
@@ -152,8 +157,8 @@ int RunCliFlash(TCliFlashParts& parts) {
     }
   }
   // Asked only now that nothing holds a drive and signals act as usual again; never while
-  // a drive waits for another try.
-  if (verified && worst != kExitWrittenUnverified) parts.engine.OfferReboot();
+  // a drive waits for another try or another program's run.
+  if (verified && restartable) parts.engine.OfferReboot();
   return worst;
 }
 
