@@ -1,6 +1,7 @@
 #include "cli/json_events.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -41,8 +42,11 @@ void TJsonEvents::Emit(const std::string& event, json fields) {
   // Text from a drive has been made printable, but a line must never fail to be written:
   // anything that is not UTF-8 becomes U+FFFD.
   const std::string line = object.dump(-1, ' ', false, json::error_handler_t::replace);
+  if (readerGone_) return;
+  errno = 0;
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
+  if (std::ferror(out_) != 0 && errno == EPIPE) readerGone_ = true;
 }
 
 void TJsonEvents::Start(const TFirmwareImage& image, const TStartupOptions& options) {

@@ -4,6 +4,8 @@
 #                 the folder tried and TAVOFLASH_LOCK_DIR named, and nothing is flashed
 #   busy-no-restart --drive all --yes --reboot while another program holds one drive's lock:
 #                 the other drive verifies, the busy one is refused, no restart is asked
+#   reader-gone   --drive all --yes --json read by a consumer that stops after the first
+#                 line: both drives are still flashed and logged, and the exit status is 0
 # Usage: program_cases.sh CLI CASE
 set -uo pipefail
 cli=$1
@@ -31,6 +33,14 @@ case $case_name in
     ! grep -qF "Reboot this computer right now ?" "$work/out" ||
       fail "the restart was offered while another program flashes a drive"
     ! grep -qiF "reboot" "$work/err" || fail "a restart was asked for"
+    ;;
+  reader-gone)
+    timeout "$run_timeout" "$cli" --emulate=default,default --drive all --yes --json \
+      </dev/null 2>"$work/err" | head -n 1 >"$work/out"
+    rc=${PIPESTATUS[0]}
+    [ "$rc" -eq 0 ] || fail "exit $rc, expected 0 (both drives verified)"
+    [ "$(grep -l "^result: verified" "$XDG_STATE_HOME"/tavoflash/run-*.log | wc -l)" -eq 2 ] ||
+      fail "not two verified run logs"
     ;;
   *)
     fail "unknown case $case_name"
