@@ -6,6 +6,9 @@
 #                 the other drive verifies, the busy one is refused, no restart is asked
 #   reader-gone   --drive all --yes --json read by a consumer that stops after the first
 #                 line: both drives are still flashed and logged, and the exit status is 0
+#   drive-text    a replayed drive whose revision, then vendor and product, hold ESC [2J:
+#                 no control byte reaches the terminal or the run log (shown as \x1b);
+#                 JSON carries the exact bytes, escaped the JSON way
 # Usage: program_cases.sh CLI CASE
 set -uo pipefail
 cli=$1
@@ -41,6 +44,42 @@ case $case_name in
     [ "$rc" -eq 0 ] || fail "exit $rc, expected 0 (both drives verified)"
     [ "$(grep -l "^result: verified" "$XDG_STATE_HOME"/tavoflash/run-*.log | wc -l)" -eq 2 ] ||
       fail "not two verified run logs"
+    ;;
+  drive-text)
+    # field FROM TO: a copy of a kept recording with the drive's INQUIRY bytes FROM..TO-1
+    # set to ESC [2J and blanks.
+    recording() {
+      python3 - "$(dirname "$0")/../recordings/verified_sptd.jsonl" "$1" "$2" <<'PY'
+import json, sys
+src, start, end = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for line in open(src):
+    e = json.loads(line)
+    if e.get("type") == "cmd" and e["cdb"].startswith("12") and "data_in" in e:
+        b = bytearray.fromhex(e["data_in"])
+        b[start:end] = (b"\x1b[2J" + b" " * 24)[: end - start]
+        e["data_in"] = b.hex()
+    print(json.dumps(e))
+PY
+    }
+    no_escape() {  # no_escape FILE...: not one ESC byte in the files
+      ! grep -qP '\x1b' "$@" || fail "a control byte from the drive reached $*"
+    }
+    recording 32 36 >"$work/revision.jsonl"
+    run 0 --emulate=replay:"$work/revision.jsonl" --list
+    grep -qF '\x1b[2J' "$work/out" || fail "the revision is not shown escaped"
+    no_escape "$work/out" "$work/err"
+    run 0 --emulate=replay:"$work/revision.jsonl" --yes
+    no_escape "$work/out" "$work/err" "$XDG_STATE_HOME"/tavoflash/run-*.log
+    run 0 --emulate=replay:"$work/revision.jsonl" --yes --json
+    no_escape "$work/out"
+    python3 -c '
+import json, sys
+drives = [e for e in map(json.loads, open(sys.argv[1])) if e["event"] == "drive"]
+assert drives and drives[0]["revision"] == "\x1b[2J", drives
+' "$work/out" || fail "JSON does not carry the exact revision"
+    recording 8 32 >"$work/identity.jsonl"
+    run 2 --emulate=replay:"$work/identity.jsonl" --list
+    no_escape "$work/out" "$work/err"
     ;;
   *)
     fail "unknown case $case_name"
