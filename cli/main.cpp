@@ -113,7 +113,8 @@ int Run(int argc, char** argv) {
   if (!session.Ok()) return fail("session", session.Error(), false);
 
   if (options.check) {
-    return RunCheck(session.Atapi(), EmbeddedImage(), clock, stdout, line.options.logPath);
+    return RunCheck(session.Atapi(), EmbeddedImage(), clock, stdout, line.options.logPath,
+                    options.drive, options.drivePath);
   }
 
   TUserPort* port = nullptr;

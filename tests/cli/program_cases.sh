@@ -9,6 +9,8 @@
 #   drive-text    a replayed drive whose revision, then vendor and product, hold ESC [2J:
 #                 no control byte reaches the terminal or the run log (shown as \x1b);
 #                 JSON carries the exact bytes, escaped the JSON way
+#   drive-options a second --drive is a usage error (nothing is looked at); --check --drive N
+#                 checks drive N alone and ends with its verdict
 # Usage: program_cases.sh CLI CASE
 set -uo pipefail
 cli=$1
@@ -80,6 +82,19 @@ assert drives and drives[0]["revision"] == "\x1b[2J", drives
     recording 8 32 >"$work/identity.jsonl"
     run 2 --emulate=replay:"$work/identity.jsonl" --list
     no_escape "$work/out" "$work/err"
+    ;;
+  drive-options)
+    run 2 --emulate --drive 1 --drive all --yes
+    grep -qF -- "--drive was given twice ('1' and 'all')" "$work/err" || fail "no usage error"
+    grep -qF -- "--help" "$work/err" || fail "no hint"
+    [ ! -s "$work/out" ] || fail "a drive was looked at"
+    run 2 --emulate --drive=0 --drive 0 --yes
+    run 2 --history --drive 0
+    run 0 --emulate=default,other-family --check --drive 0
+    [ "$(grep -c '^check: ' "$work/out")" -eq 1 ] || fail "--check --drive 0 checked another drive"
+    run 1 --emulate=default,other-family --check --drive emulated:sr1
+    grep -qF "check: [1] " "$work/out" || fail "--check --drive DEVICE did not check that drive"
+    run 2 --emulate --check --drive 4
     ;;
   *)
     fail "unknown case $case_name"
