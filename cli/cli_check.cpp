@@ -7,6 +7,7 @@
 #include "platform/output_file.h"
 #include "session/drive_claims.h"
 #include "session/drive_report.h"
+#include "session/unreached_drives.h"
 
 namespace tavo {
 
@@ -37,6 +38,9 @@ int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FIL
   }
   std::fflush(out);
   if (log != nullptr) std::fclose(log);
+  for (const std::string& line : UnreachedDriveLines(atapi, report.imageIdentity)) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
   if (!report.imageStopLine.empty()) return kExitFailed;
   int listed = 0;
   int stopped = 0;

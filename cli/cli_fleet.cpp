@@ -5,6 +5,7 @@
 #include "cli/cli_run.h"
 #include "session/drive_report.h"
 #include "session/run_outcome.h"
+#include "session/unreached_drives.h"
 
 namespace tavo {
 
@@ -155,6 +156,17 @@ int RunCliFlash(TCliFlashParts& parts) {
                          worst, false);
       break;
     }
+  }
+  // A matching drive the search did not reach was left alone: --drive all did not do all.
+  if (const std::vector<std::string> unreached =
+          UnreachedDriveLines(parts.atapi, parts.state.edit1);
+      parts.options.allDrives && !unreached.empty()) {
+    worst = WorseExit(worst, kExitRefused);
+    parts.report.Error("not_reached",
+                       std::to_string(unreached.size() - 1) +
+                           " matching drive(s) were not reached and got nothing: start again "
+                           "with --transport aspi to reach every drive.",
+                       kExitRefused, false);
   }
   // Asked only now that nothing holds a drive and signals act as usual again; never while
   // a drive waits for another try or another program's run.

@@ -11,6 +11,9 @@
 #                 JSON carries the exact bytes, escaped the JSON way
 #   drive-options a second --drive is a usage error (nothing is looked at); --check --drive N
 #                 checks drive N alone and ends with its verdict
+#   unreached     six drives over pass-through (which reaches four): --list, --check and
+#                 --drive all name the two not reached and point to --transport aspi;
+#                 --drive all then ends with 4, --list and --check as before
 # Usage: program_cases.sh CLI CASE
 set -uo pipefail
 cli=$1
@@ -95,6 +98,23 @@ assert drives and drives[0]["revision"] == "\x1b[2J", drives
     run 1 --emulate=default,other-family --check --drive emulated:sr1
     grep -qF "check: [1] " "$work/out" || fail "--check --drive DEVICE did not check that drive"
     run 2 --emulate --check --drive 4
+    ;;
+  unreached)
+    named() {
+      for n in 4 5; do
+        grep -qE "^Not reached: TAVO +QRD-1040C +1.0[58]  emulated:sr$n " "$work/err" ||
+          fail "emulated:sr$n is not named"
+      done
+      grep -qF -- "--transport aspi" "$work/err" || fail "no pointer to --transport aspi"
+    }
+    six=default,default,default,default,default,default
+    run 0 --emulate=$six --list
+    named
+    run 0 --emulate=$six --check
+    named
+    run 4 --emulate=current,current,current,current,current,current --drive all --yes --if-needed
+    named
+    [ "$(grep -c "already at 1.08" "$work/err")" -eq 4 ] || fail "not four drives looked at"
     ;;
   *)
     fail "unknown case $case_name"
