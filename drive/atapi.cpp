@@ -285,7 +285,6 @@ int TAtapi::DiscoverDrives() {
                             std::string(row.Revision, strnlen(row.Revision, sizeof row.Revision))});
       std::erase(openedHandles_, handle);
       port->Close(handle);
-      row.Handle = kInvalidHandle;
       driveHandle_ = kInvalidHandle;
     }
     return driveCount_;
