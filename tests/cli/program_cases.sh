@@ -8,7 +8,7 @@
 #                 line: both drives are still flashed and logged, and the exit status is 0
 #   drive-text    a replayed drive whose revision, then vendor and product, hold ESC [2J:
 #                 no control byte reaches the terminal or the run log (shown as \x1b);
-#                 JSON carries the exact bytes, escaped the JSON way
+#                 JSON (--list --json) carries the exact bytes, escaped the JSON way
 #   drive-options a second --drive is a usage error (nothing is looked at); --check --drive N
 #                 checks drive N alone and ends with its verdict
 #   unreached     six drives over pass-through (which reaches four): --list, --check and
@@ -75,7 +75,7 @@ PY
     no_escape "$work/out" "$work/err"
     run 0 --emulate=replay:"$work/revision.jsonl" --yes
     no_escape "$work/out" "$work/err" "$XDG_STATE_HOME"/tavoflash/run-*.log
-    run 0 --emulate=replay:"$work/revision.jsonl" --yes --json
+    run 0 --emulate=replay:"$work/revision.jsonl" --list --json
     no_escape "$work/out"
     python3 -c '
 import json, sys
