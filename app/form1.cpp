@@ -23,6 +23,7 @@
 #include "app/log_marks.h"
 #include "app/raw_text.h"
 #include "session/drive_report.h"
+#include "session/unreached_drives.h"
 
 namespace tavo {
 
@@ -217,6 +218,7 @@ bool TForm1::ChooseDrive(TFlashState& state) {
     SelDevice->addItem(RawText(item));
   }
   SelDevice->setCurrentIndex(state.selectedItem);
+  for (const std::string& line : UnreachedDriveLines(atapi_, state.edit1)) AddLog(line);
   return true;
 }
 
@@ -225,6 +227,7 @@ bool TForm1::NoMatchingDrive() {
   for (const std::string& reason : NoDriveReasons(atapi_, state_.edit1, "tavoflash")) {
     AddLog(reason);
   }
+  for (const std::string& line : UnreachedDriveLines(atapi_, state_.edit1)) AddLog(line);
   dialogs_.Inform("ERROR", "Can't find the device to upgrade !!", TDialogIcon::Error);
   state_.closeRequest = 1;
   return true;  // the caption and the notice lines are still shown before the window closes

@@ -7,13 +7,22 @@
 #include "platform/output_file.h"
 #include "session/drive_claims.h"
 #include "session/drive_report.h"
+#include "session/unreached_drives.h"
 
 namespace tavo {
 
 int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out,
-             const std::string& logPath) {
+             const std::string& logPath, int onlyItem, const std::string& onlyDevice) {
   TLockClaims claims;  // a drive another program is flashing gets nothing
-  const TCheckReport report = CheckDrives(atapi, image, clock, &claims);
+  const TCheckReport report = CheckDrives(atapi, image, clock, &claims, onlyItem, onlyDevice);
+  if (report.imageStopLine.empty() && report.drives.empty() &&
+      (onlyItem >= 0 || !onlyDevice.empty())) {
+    std::fprintf(stderr,
+                 "tavoflash-cli: --drive %s: no such drive was found; tavoflash-cli --list "
+                 "shows the matching drives\n",
+                 onlyDevice.empty() ? std::to_string(onlyItem).c_str() : onlyDevice.c_str());
+    return kExitUsage;
+  }
   std::string reason;
   const int logFd = logPath.empty() ? -1 : OpenOutputFile(logPath, TOutputMode::Append, reason);
   std::FILE* log = logFd >= 0 ? fdopen(logFd, "a") : nullptr;
@@ -29,6 +38,9 @@ int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FIL
   }
   std::fflush(out);
   if (log != nullptr) std::fclose(log);
+  for (const std::string& line : UnreachedDriveLines(atapi, report.imageIdentity)) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
   if (!report.imageStopLine.empty()) return kExitFailed;
   int listed = 0;
   int stopped = 0;

@@ -14,8 +14,11 @@
 
 namespace tavo {
 
-// logPath: --log FILE, which gets the same lines (empty: none).
+// logPath: --log FILE, which gets the same lines (empty: none). onlyItem / onlyDevice
+// (--drive N / --drive DEVICE): only that drive is checked, and the exit status is its own;
+// 2 when it is not found.
 int RunCheck(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, std::FILE* out = stdout,
-             const std::string& logPath = {});
+             const std::string& logPath = {}, int onlyItem = -1,
+             const std::string& onlyDevice = {});
 
 }  // namespace tavo

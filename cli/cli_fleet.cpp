@@ -5,6 +5,7 @@
 #include "cli/cli_run.h"
 #include "session/drive_report.h"
 #include "session/run_outcome.h"
+#include "session/unreached_drives.h"
 
 namespace tavo {
 
@@ -128,6 +129,9 @@ int RunCliFlash(TCliFlashParts& parts) {
   }
   int worst = kExitVerified;
   bool verified = false;
+  // The restart waits while any drive is anything but verified or current: one refused
+  // because another program flashes it above all.
+  bool restartable = true;
   for (size_t k = 0; k < items.size(); ++k) {
     // The drive the run talks to follows the list item (the start-up chose the first).
     parts.state.selectedItem = items[k];
@@ -135,6 +139,8 @@ int RunCliFlash(TCliFlashParts& parts) {
     const TDriveOutcome outcome = FlashSelected(parts);
     worst = WorseExit(worst, OutcomeExitStatus(outcome.result));
     verified = verified || outcome.result == TDriveResult::Verified;
+    restartable = restartable && (outcome.result == TDriveResult::Verified ||
+                                  outcome.result == TDriveResult::Current);
     if (outcome.result == TDriveResult::WrittenUnverified && k + 1 < items.size()) {
       parts.report.Error("stopped",
                          outcome.node +
@@ -144,9 +150,20 @@ int RunCliFlash(TCliFlashParts& parts) {
       break;
     }
   }
+  // A matching drive the search did not reach was left alone: --drive all did not do all.
+  if (const std::vector<std::string> unreached =
+          UnreachedDriveLines(parts.atapi, parts.state.edit1);
+      parts.options.allDrives && !unreached.empty()) {
+    worst = WorseExit(worst, kExitRefused);
+    parts.report.Error("not_reached",
+                       std::to_string(unreached.size() - 1) +
+                           " matching drive(s) were not reached and got nothing: start again "
+                           "with --transport aspi to reach every drive.",
+                       kExitRefused, false);
+  }
   // Asked only now that nothing holds a drive and signals act as usual again; never while
-  // a drive waits for another try.
-  if (verified && worst != kExitWrittenUnverified) parts.engine.OfferReboot();
+  // a drive waits for another try or another program's run.
+  if (verified && restartable) parts.engine.OfferReboot();
   return worst;
 }
 

@@ -41,7 +41,8 @@ struct TCliFlashParts {
 
 // Runs the start-up sequence and the runs it leads to; the program's exit status (the
 // worst outcome over the drives; see cli_report.h). Offers the restart once every run is
-// over, when one verified and none left a drive written but not verified.
+// over, when one verified and every other is verified or already current (none failed, was
+// refused, say because another program flashes it, or was left written but not verified).
 int RunCliFlash(TCliFlashParts& parts);
 
 // How a run on the selected drive ended without a run: the drive already reports the

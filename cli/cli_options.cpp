@@ -43,6 +43,8 @@ void PrintCliUsageError(const std::string& error, std::FILE* to) {
 }
 
 bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, std::string& error) {
+  bool driveSeen = false;
+  std::string firstDrive;  // the value of the first --drive
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string driveText;
@@ -77,6 +79,16 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
       error = UnknownOptionError(arg, known);
       return false;
+    }
+    if (driveGiven && driveSeen) {
+      // Which one was meant cannot be known: a second --drive is never taken silently.
+      error = "--drive was given twice ('" + firstDrive + "' and '" + driveText +
+              "'): give one list index, one device or all";
+      return false;
+    }
+    if (driveGiven) {
+      driveSeen = true;
+      firstDrive = driveText;
     }
     if (driveGiven && driveText == "all") {
       options.allDrives = true;
@@ -114,6 +126,8 @@ bool CheckCliCombination(const TCliOptions& options, std::string& error) {
   const bool driveChosen = options.drive >= 0 || !options.drivePath.empty() || options.allDrives;
   if (options.history && (options.check || options.list)) {
     error = "--history does not go with --check or --list";
+  } else if (options.history && driveChosen) {
+    error = "--history looks at no drive: it does not go with --drive";
   } else if (options.list && options.check) {
     error = "--list and --check do not go together: --check lists the drives too";
   } else if (options.list && driveChosen) {

@@ -3,6 +3,7 @@
 #include "cli/cli_port.h"
 #include "session/drive_report.h"
 #include "session/line_explanations.h"
+#include "session/unreached_drives.h"
 
 namespace tavo {
 
@@ -38,6 +39,7 @@ bool TCliStartupHooks::ChooseDrive(TFlashState& state) {
                  device.c_str());
   }
   std::fflush(out_);
+  ShowUnreached();
   if (options_.list) return false;
   if (!options_.drivePath.empty()) {
     const int item = atapi_ != nullptr ? ItemAtDevice(*atapi_, state, options_.drivePath) : -1;
@@ -71,8 +73,17 @@ bool TCliStartupHooks::NoMatchingDrive() {
       std::fprintf(err_, "%s\n", line.c_str());
     }
   }
-  std::fflush(err_);
+  ShowUnreached();
   return false;
+}
+
+void TCliStartupHooks::ShowUnreached() {
+  if (atapi_ != nullptr) {
+    for (const std::string& line : UnreachedDriveLines(*atapi_, identity_)) {
+      std::fprintf(err_, "%s\n", line.c_str());
+    }
+  }
+  std::fflush(err_);
 }
 
 void TCliStartupHooks::ShowSelection(const std::string& caption, const std::string& selected) {

@@ -43,6 +43,8 @@ class TCliStartupHooks final : public TStartupHooks {
 
  private:
   bool Refuse(const std::string& why);
+  // Names on standard error the matching drives the search did not reach.
+  void ShowUnreached();
   // Asks question on the terminal; --yes answers it, printed after it as yesAnswer.
   bool Ask(const std::string& question, const char* yesAnswer);
 

@@ -1,9 +1,11 @@
 #include "cli/json_events.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "drive/printable_text.h"
 #include "session/drive_report.h"
 #include "session/line_explanations.h"
 #include "session/run_outcome.h"
@@ -38,11 +40,14 @@ json TextOrNull(const std::string& text) {
 void TJsonEvents::Emit(const std::string& event, json fields) {
   json object = {{"format_version", kJsonFormatVersion}, {"event", event}};
   object.update(std::move(fields));
-  // Text from a drive has been made printable, but a line must never fail to be written:
-  // anything that is not UTF-8 becomes U+FFFD.
+  // The drive's own words go out as the bytes it sent (JSON escapes control bytes), and a
+  // line must never fail to be written: anything that is not UTF-8 becomes U+FFFD.
   const std::string line = object.dump(-1, ' ', false, json::error_handler_t::replace);
+  if (readerGone_) return;
+  errno = 0;
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
+  if (std::ferror(out_) != 0 && errno == EPIPE) readerGone_ = true;
 }
 
 void TJsonEvents::Start(const TFirmwareImage& image, const TStartupOptions& options) {
@@ -82,8 +87,8 @@ void TJsonEvents::Outcome(const TDriveOutcome& outcome) {
                    {"index", outcome.index},
                    {"class", OutcomeClassName(outcome.result)},
                    {"exit_status", OutcomeExitStatus(outcome.result)},
-                   {"old_revision", TextOrNull(outcome.oldRevision)},
-                   {"new_revision", TextOrNull(outcome.newRevision)},
+                   {"old_revision", TextOrNull(DriveBytes(outcome.oldRevision))},
+                   {"new_revision", TextOrNull(DriveBytes(outcome.newRevision))},
                    {"changed", outcome.Changed()},
                    {"summary", outcome.summary},
                    {"text", outcome.text},
@@ -98,9 +103,9 @@ void TJsonReport::Drives(const TAtapi& atapi, const TFlashState& state) {
   for (const TFoundDrive& d : FoundDrives(atapi, state, imageIdentity_)) {
     events_.Emit("drive", {{"index", d.listIndex >= 0 ? json(d.listIndex) : json(nullptr)},
                            {"node", TextOrNull(d.node)},
-                           {"vendor", d.vendor},
-                           {"product", d.product},
-                           {"revision", d.revision},
+                           {"vendor", DriveBytes(d.vendor)},
+                           {"product", DriveBytes(d.product)},
+                           {"revision", DriveBytes(d.revision)},
                            {"matches", d.listIndex >= 0},
                            {"why_not", TextOrNull(d.whyNot)}});
   }

@@ -24,6 +24,8 @@ class TJsonEvents {
   explicit TJsonEvents(std::FILE* out = stdout) : out_(out) {}
 
   // Writes one event: the object with format_version and event added, one line, flushed.
+  // Once the reader has gone (a write failed with EPIPE) nothing more is written: the run
+  // goes on and ends as it would have.
   void Emit(const std::string& event, nlohmann::ordered_json fields);
 
   void Start(const TFirmwareImage& image, const TStartupOptions& options);
@@ -35,6 +37,7 @@ class TJsonEvents {
 
  private:
   std::FILE* out_;
+  bool readerGone_ = false;
 };
 
 // A JSON string, or null for an empty text.

@@ -7,9 +7,10 @@
 // to do, 1 failed with nothing written, 2 bad usage or no matching drive, 3 written but not
 // verified, 4 refused before anything was sent (drive busy, battery, the user said no); a
 // terminating signal that arrived during the run ends the program right after it, with
-// that signal.
+// that signal. A closed standard output (SIGPIPE) never ends it.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -49,6 +50,10 @@ struct TJsonMode {
 };
 
 int Run(int argc, char** argv) {
+  // A reader that stops reading (a closed pipe, "| head") must never end the program, least
+  // of all between two drives or before a run log is complete: writes to it fail instead,
+  // and the exit status stays the outcome's.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> args(argv + 1, argv + argc);
   TJsonMode json;
   json.on = WantsJson(args);
@@ -108,7 +113,8 @@ int Run(int argc, char** argv) {
   if (!session.Ok()) return fail("session", session.Error(), false);
 
   if (options.check) {
-    return RunCheck(session.Atapi(), EmbeddedImage(), clock, stdout, line.options.logPath);
+    return RunCheck(session.Atapi(), EmbeddedImage(), clock, stdout, line.options.logPath,
+                    options.drive, options.drivePath);
   }
 
   TUserPort* port = nullptr;

@@ -249,6 +249,7 @@ uint8_t TAtapi::LastTargetStatus() const {
 
 int TAtapi::DiscoverDrives() {
   driveCount_ = 0;
+  unreached_.clear();
   if (ntPlatform_ == 1) {
     TPassThroughPort* port = config_.passThroughPort;
     if (port == nullptr) return driveCount_;
@@ -274,7 +275,17 @@ int TAtapi::DiscoverDrives() {
       BoundedCopy(row.Identity, inquiry + scsi::kInquiryVendorByte, scsi::kInquiryIdentityLength);
       BoundedCopy(row.Revision, inquiry + scsi::kInquiryRevisionByte, scsi::kInquiryRevisionLength);
       // At most four drives are counted; later ones keep overwriting the uncounted row 4.
-      if (driveCount_ < kPassThroughCountLimit) ++driveCount_;
+      if (driveCount_ < kPassThroughCountLimit) {
+        ++driveCount_;
+        continue;
+      }
+      // Not counted: kept by name for the user, and let go (nothing will be sent to it).
+      unreached_.push_back({deviceNames_[driveCount_],
+                            std::string(row.Identity, strnlen(row.Identity, sizeof row.Identity)),
+                            std::string(row.Revision, strnlen(row.Revision, sizeof row.Revision))});
+      std::erase(openedHandles_, handle);
+      port->Close(handle);
+      driveHandle_ = kInvalidHandle;
     }
     return driveCount_;
   }

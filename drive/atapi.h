@@ -25,6 +25,14 @@ struct DriveEntry {
 
 inline constexpr int kDriveTableRows = 20;
 
+// An optical drive pass-through discovery found beyond the four it counts: its INQUIRY
+// answer as the drive gave it (fields up to their first zero byte), its handle closed.
+struct TUnreachedDrive {
+  std::string device;
+  std::string identity;  // bytes 8..31
+  std::string revision;  // bytes 32..35
+};
+
 // What the object is built on. The ports and the sink must outlive the object.
 struct TAtapiConfig {
   bool passThrough = true;  // true: pass-through (/dev/srN); false: ASPI-style (sg driver)
@@ -65,6 +73,9 @@ class TAtapi {
   void PumpMessage();
   int DriveCount() const { return driveCount_; }
   const DriveEntry& Drive(int row) const;  // any row of the 20; rows >= DriveCount are unused
+  // The optical drives pass-through discovery found but did not count (the fifth and
+  // later), in the order found; empty for ASPI.
+  const std::vector<TUnreachedDrive>& UnreachedDrives() const { return unreached_; }
   // True when discovery or a command was refused access to a drive.
   bool AccessRefused() const { return accessHintShown_; }
   // The device a row stands for ("/dev/sr0", "emulated:sr1"; "aspi:H:T:L" when the port
@@ -115,6 +126,7 @@ class TAtapi {
   bool checkCondition_ = false;  // the last command ended in CHECK CONDITION
   // Every handle a successful open returned, each closed once by the destructor.
   std::vector<TDeviceHandle> openedHandles_;
+  std::vector<TUnreachedDrive> unreached_;
   // ASPI: the address was set for a drive (by discovery or by selecting a row that holds
   // one). Without it nothing is sent: address 0:0:0 may be any device, even a disk.
   bool aspiTargetSet_ = false;

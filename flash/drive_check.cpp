@@ -22,7 +22,7 @@ struct TClaimsRelease {
 }  // namespace
 
 TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock,
-                         TDriveClaims* claims) {
+                         TDriveClaims* claims, int onlyItem, const std::string& onlyDevice) {
   TCheckReport report;
   TFlashState state;
   TLogOnlyPort port;  // a check asks nothing
@@ -52,6 +52,11 @@ TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clo
     verdict.busy = std::find(busy.begin(), busy.end(), row) != busy.end();
     for (size_t i = 0; i < items.size() && i < state.driveMap.size(); ++i) {
       if (state.driveMap[i] == row) verdict.listIndex = static_cast<int>(i);
+    }
+    const bool scoped = onlyItem >= 0 || !onlyDevice.empty();
+    if (scoped && (onlyItem < 0 || verdict.listIndex != onlyItem) &&
+        (onlyDevice.empty() || verdict.device != onlyDevice)) {
+      continue;  // not the drive asked about
     }
     if (verdict.listIndex < 0 || verdict.busy) {
       report.drives.push_back(std::move(verdict));

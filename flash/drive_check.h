@@ -46,8 +46,11 @@ struct TCheckReport {
 };
 
 // claims: asked for every drive before anything is sent (none: every drive is checked).
+// onlyItem (a list index) or onlyDevice, when given: that drive alone is checked and
+// reported (the others are still searched for, as a run's start-up does).
 TCheckReport CheckDrives(TAtapi& atapi, const TFirmwareImage& image, TClock& clock,
-                         TDriveClaims* claims = nullptr);
+                         TDriveClaims* claims = nullptr, int onlyItem = -1,
+                         const std::string& onlyDevice = {});
 
 // The report as the user reads it, one line per drive (or the one line of an image that
 // stops every run), ending with "Can't find the device to upgrade !!" when no drive is

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <span>
 
+#include "drive/printable_text.h"
 #include "flash/engine_common.h"
 #include "flash/flash_engine.h"
 #include "image/identity_format.h"
@@ -88,8 +89,10 @@ bool TFlashEngine::FindFamilyDrives(const std::string& identity) {
 }
 
 std::string TFlashEngine::DriveItemText(const DriveEntry& row) {
-  return FieldText(row.Identity, kIdentityLength) + " " +
-         FieldText(row.Revision, sizeof row.Revision);
+  // The list item is where the drive's words enter the program's text (the list, the
+  // questions, the logs, the window, JSON): made printable here, once.
+  return PrintableText(FieldText(row.Identity, kIdentityLength)) + " " +
+         PrintableText(FieldText(row.Revision, sizeof row.Revision));
 }
 
 void TFlashEngine::FillDriveList() {

@@ -125,6 +125,7 @@ TDriveLockResult TDriveLock::Acquire(const std::string& device) {
   }
   std::string error;
   const std::string runtime = UserRuntimeDirectory(error);
+  directories_.clear();
   if (runtime.empty()) {
     path_ = DriveLockFileName(device);
     reason_ = error;
@@ -137,6 +138,7 @@ TDriveLockResult TDriveLock::Acquire(const std::string& device,
                                      const std::vector<std::string>& directories) {
   if (fd_ >= 0) return TDriveLockResult::Taken;
   reason_.clear();
+  directories_ = directories;
   for (const std::string& dir : directories) {
     path_ = dir + "/" + DriveLockFileName(device);
     // A few turns for the races with other programs (the file appearing or going while

@@ -50,11 +50,14 @@ class TDriveLock {
   bool Held() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
   const std::string& Reason() const { return reason_; }
+  // The directories the last Acquire looked in, in order.
+  const std::vector<std::string>& Directories() const { return directories_; }
 
  private:
   int fd_ = -1;
   std::string path_;
   std::string reason_;
+  std::vector<std::string> directories_;
 };
 
 // Opens a block device read-write with O_EXCL for as long as the object lives: the kernel

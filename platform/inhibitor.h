@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tavo {
 
@@ -30,5 +31,19 @@ class TInhibitor {
  private:
   int fd_ = -1;
 };
+
+// A block inhibitor for shutdown that another program holds, as logind lists it (who and why
+// made printable).
+struct TShutdownBlocker {
+  std::string who;
+  std::string why;
+  uint32_t pid = 0;
+};
+
+// logind's ListInhibitors on the system bus, waiting at most timeoutUsec: the "block"
+// inhibitors whose "what" includes shutdown, held by other processes (this program's own are
+// left out). Empty when there are none or logind could not be asked (a restart request then
+// meets logind's own rules).
+std::vector<TShutdownBlocker> OtherShutdownBlockers(uint64_t timeoutUsec = 3'000'000);
 
 }  // namespace tavo

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
+#include "platform/inhibitor.h"
 #include "platform/system_bus.h"
 
 namespace tavo {
@@ -43,6 +45,17 @@ void TSystemRestarter::RequestReboot() {
   const auto fail = [this](const std::string& why) {
     if (report_.failure) report_.failure(why);
   };
+  // logind lets a privileged caller override another program's block; this one never does.
+  if (const std::vector<TShutdownBlocker> blockers = OtherShutdownBlockers(kSendTimeoutUsec);
+      !blockers.empty()) {
+    if (!report_.log) return;
+    report_.log(kBlockedLine);
+    for (const TShutdownBlocker& b : blockers) {
+      report_.log("  " + b.who + " (process " + std::to_string(b.pid) + "): " + b.why);
+    }
+    report_.log(kRestartLaterLine);
+    return;
+  }
 
   if (report_.failure) {
     // Waits for logind's answer, for as long as a person may need to type a password.

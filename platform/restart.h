@@ -1,6 +1,8 @@
 // The restart of the computer after a verified run, for both front ends: logind's
 // org.freedesktop.login1.Manager.Reboot(interactive = true) on the system bus, with
 // interactive authorisation allowed so that polkit can ask the user for the privilege.
+// While another program holds a block inhibitor for shutdown (logind would let a privileged
+// caller override it), no restart is requested: the log names who holds it and why.
 // Virtual drives never restart the computer: this is decided here and nowhere else.
 #pragma once
 
@@ -46,6 +48,11 @@ class TSystemRestarter final : public TRestarter {
   // Said before the request that waits for logind's answer.
   static constexpr const char* kWaitingLine =
       "Asking the system to restart; it may ask for a password (waiting up to 2 minutes).";
+  // Logged instead of the request while other programs block shutdown, before one line per
+  // program ("  Who (process N): Why") and kRestartLaterLine.
+  static constexpr const char* kBlockedLine = "Not restarted: another program blocks shutdown:";
+  static constexpr const char* kRestartLaterLine =
+      "Restart the computer once that program is done.";
   static constexpr uint64_t kRebootTimeoutUsec = 120'000'000;
 
  private:

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "drive/printable_text.h"
 #include "session/run_outcome.h"
 
 namespace tavo {
@@ -18,14 +19,9 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
-// A table field up to its first zero byte; bytes outside printable ASCII shown as '?' since
-// they come from the drive.
+// A table field up to its first zero byte, made printable since it comes from the drive.
 std::string Field(const char* field, size_t max) {
-  std::string text(field, strnlen(field, max));
-  for (char& c : text) {
-    if (c < 0x20 || c > 0x7E) c = '?';
-  }
-  return text;
+  return PrintableText(std::string_view(field, strnlen(field, max)));
 }
 
 int ItemRow(const TFlashState& state, int item) {
@@ -39,12 +35,15 @@ int ItemRow(const TFlashState& state, int item) {
 // Table row r as a found drive (not yet placed in the list).
 TFoundDrive RowDrive(const TAtapi& atapi, int r) {
   const DriveEntry& row = atapi.Drive(r);
-  const std::string identity = Field(row.Identity, kIdentityLength);
+  // Split where the drive put the fields, then made printable.
+  const std::string identity(row.Identity, strnlen(row.Identity, kIdentityLength));
   const std::string name = atapi.DeviceName(r);
   TFoundDrive drive;
   drive.node = Field(name.c_str(), name.size());
-  drive.vendor = Trimmed(identity.substr(0, std::min(kVendorLength, identity.size())));
-  drive.product = identity.size() > kVendorLength ? Trimmed(identity.substr(kVendorLength)) : "";
+  drive.vendor =
+      Trimmed(PrintableText(identity.substr(0, std::min(kVendorLength, identity.size()))));
+  drive.product =
+      identity.size() > kVendorLength ? Trimmed(PrintableText(identity.substr(kVendorLength))) : "";
   drive.revision = Trimmed(Field(row.Revision, sizeof row.Revision));
   return drive;
 }

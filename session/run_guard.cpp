@@ -3,10 +3,25 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/power.h"
 
 namespace tavo {
+
+namespace {
+
+// "/run/lock or /tmp".
+std::string FolderList(const std::vector<std::string>& folders) {
+  std::string text;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    if (i > 0) text += i + 1 == folders.size() ? " or " : ", ";
+    text += folders[i];
+  }
+  return text.empty() ? std::string("any folder") : text;
+}
+
+}  // namespace
 
 std::string SelectedDevice(const TFlashState& state, const TAtapi& atapi) {
   if (state.SelectedItemText().empty() || state.selectedItem >= kDriveMapSlots) return {};
@@ -29,8 +44,13 @@ bool TRunGuard::Begin(const std::string& device, const TLog& log) {
       log("Remove it, or ask its owner why it is there, then start again.");
       return false;
     case TDriveLockResult::Unavailable:
-      log("No drive lock file could be made (" + lock_.Path() + ").");
-      break;
+      // Without the lock nothing keeps a second program off the drive (for the sg driver's
+      // and the virtual drives' names nothing else does).
+      log("Err:No lock file for " + name + " could be made in " + FolderList(lock_.Directories()) +
+          ".");
+      log("Make it writable, or set TAVOFLASH_LOCK_DIR to a folder this user can write to, "
+          "then start again.");
+      return false;
   }
 
   // Only a block device can be claimed exclusively; the sg driver's and the virtual

@@ -1,5 +1,6 @@
 // What both front ends hold around a flash run so that nothing cuts it in half: the
-// per-drive lock (a second program that selects the same drive is refused), the drive's
+// per-drive lock (a second program that selects the same drive is refused; no run without
+// it, so a lock folder that cannot be written refuses the run), the drive's
 // block device opened exclusively (refused while a disc is mounted or another program
 // holds it), the power check (refused on a nearly empty battery) and logind's block
 // inhibitor for shutdown, sleep, idle and the power keys. Terminating signals are

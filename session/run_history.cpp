@@ -1,8 +1,12 @@
 #include "session/run_history.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
+#include <optional>
 #include <sstream>
 
 #include "session/run_outcome.h"
@@ -32,6 +36,26 @@ bool Field(const std::string& line, const std::string& key, std::string& value) 
   }
   value = line.substr(key.size() + 2);
   return true;
+}
+
+// The recorded start "2024-05-01 12:34:56.789" (local time) in seconds since the epoch.
+std::optional<std::time_t> StartTime(const std::string& date) {
+  std::tm local{};
+  std::istringstream in(date);
+  in >> std::get_time(&local, "%Y-%m-%d %H:%M:%S");
+  if (in.fail()) return std::nullopt;
+  local.tm_isdst = -1;
+  const std::time_t t = std::mktime(&local);
+  if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+  return t;
+}
+
+// When a log without a readable start was last written, in seconds since the epoch.
+std::time_t WriteTime(const std::filesystem::path& file) {
+  std::error_code ec;
+  const auto written = std::filesystem::last_write_time(file, ec);
+  if (ec) return 0;
+  return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
 }
 
 }  // namespace
@@ -65,29 +89,45 @@ TPastRun ParseRunLog(const std::string& text, const std::string& path) {
 }
 
 std::vector<TPastRun> ReadRunHistory(const std::string& directory) {
-  std::vector<std::filesystem::path> files;
+  struct TFound {
+    TPastRun run;
+    bool sane = true;  // started no later than now
+    std::time_t started = 0;
+  };
+  std::vector<TFound> found;
   std::error_code ec;
+  const std::time_t now = std::time(nullptr);
   if (!directory.empty()) {
     for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
       const std::string name = entry.path().filename().string();
-      if (name.rfind("run-", 0) == 0 && entry.path().extension() == ".log" &&
-          entry.is_regular_file(ec)) {
-        files.push_back(entry.path());
+      if (name.rfind("run-", 0) != 0 || entry.path().extension() != ".log" ||
+          !entry.is_regular_file(ec)) {
+        continue;
       }
+      std::ifstream in(entry.path());
+      if (!in) continue;
+      std::ostringstream text;
+      text << in.rdbuf();
+      TFound f{ParseRunLog(text.str(), entry.path().string())};
+      const std::optional<std::time_t> started = StartTime(f.run.date);
+      f.started = started ? *started : WriteTime(entry.path());
+      f.sane = f.started <= now;
+      found.push_back(std::move(f));
     }
   }
-  // "run-20240501-123456-789.log" and, for a second run in the same millisecond,
-  // "run-20240501-123456-789-1.log": the names without ".log" sort by start time.
-  std::sort(files.begin(), files.end(),
-            [](const auto& a, const auto& b) { return a.stem().string() > b.stem().string(); });
+  // Newest first by the run's own start time, with the rule the rotation of the logs uses:
+  // a run that started "later than now" ran while the clock was ahead, before every run
+  // started since it was put right, and counts as older than all of them. The file name
+  // only breaks a tie.
+  std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) {
+    if (a.sane != b.sane) return a.sane;
+    if (a.started != b.started) return a.started > b.started;
+    if (a.run.date != b.run.date) return a.run.date > b.run.date;
+    return a.run.path > b.run.path;
+  });
   std::vector<TPastRun> runs;
-  for (const std::filesystem::path& file : files) {
-    std::ifstream in(file);
-    if (!in) continue;
-    std::ostringstream text;
-    text << in.rdbuf();
-    runs.push_back(ParseRunLog(text.str(), file.string()));
-  }
+  runs.reserve(found.size());
+  for (TFound& f : found) runs.push_back(std::move(f.run));
   return runs;
 }
 

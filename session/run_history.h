@@ -23,7 +23,8 @@ struct TPastRun {
 // Reads one run log's text (path is only recorded).
 TPastRun ParseRunLog(const std::string& text, const std::string& path);
 
-// Every run-*.log in directory, newest first (by the start time in the file's name).
+// Every run-*.log in directory, newest first by the start time each records, a start later
+// than now counting as older than every other (the order the rotation of the logs keeps).
 // Missing or unreadable: none.
 std::vector<TPastRun> ReadRunHistory(const std::string& directory);
 

@@ -1,6 +1,9 @@
 #include "session/run_outcome.h"
 
 #include <cstdint>
+#include <string_view>
+
+#include "drive/printable_text.h"
 
 namespace tavo {
 
@@ -218,11 +221,11 @@ std::string ImageRevision(const std::string& edit1) {
 std::string ReadDriveRevision(TAtapi& atapi) {
   uint8_t reply[100] = {};  // Inquiry fills 50
   if (atapi.Inquiry(reply) != 1) return {};
-  std::string revision;
-  for (int i = 32; i < 36 && reply[i] != 0; ++i) {
-    // Only printable bytes: the reply comes from the drive.
-    revision += reply[i] >= 0x20 && reply[i] < 0x7F ? static_cast<char>(reply[i]) : '?';
-  }
+  size_t length = 0;
+  while (length < 4 && reply[32 + length] != 0) ++length;
+  // Made printable: the reply comes from the drive.
+  std::string revision =
+      PrintableText(std::string_view(reinterpret_cast<char*>(reply + 32), length));
   while (!revision.empty() && revision.back() == ' ') revision.pop_back();
   return revision;
 }

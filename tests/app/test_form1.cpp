@@ -298,6 +298,18 @@ class TForm1Test : public QObject {
     QVERIFY(h.ShowAndSettle());  // no close request: the window stays
   }
 
+  void drivesPassThroughDoesNotReachAreNamedInTheLog() {
+    THarness h(std::vector<TDriveProfile>(6, Profile("default")));
+    QVERIFY(h.form);
+    QCOMPARE(h.Items(), QStringList(4, kDefaultItem));
+    const QStringList log = h.LogLines();
+    for (const char* device : {"emulated:sr4", "emulated:sr5"}) {
+      QVERIFY2(log.indexOf(QRegularExpression("Not reached: .*  " + QString(device) + " .*")) >= 0,
+               qPrintable(log.join('\n')));
+    }
+    QVERIFY(log.indexOf(QRegularExpression(".*--transport aspi.*")) >= 0);
+  }
+
   void onlyMatchingDrivesListedAndSelectable() {
     // Row 0 is another product, rows 1 and 2 match (row 2 with another family code).
     THarness h(Profiles({"legacy-unlisted", "default", "other-family"}));

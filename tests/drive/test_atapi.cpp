@@ -377,6 +377,11 @@ TEST_F(PassThroughTest, FiveDrivesCountFourAndTheFifthOverwritesRowFour) {
   }
   EXPECT_EQ(a.DriveHandle(), TFakePassThroughPort::HandleOf(3));  // row 0 selected
   EXPECT_EQ(port.examined.size(), 25u);                           // slots 0 .. 24
+  // The fifth is named, not kept open.
+  EXPECT_EQ(port.closed, std::vector<TDeviceHandle>{TFakePassThroughPort::HandleOf(7)});
+  ASSERT_EQ(a.UnreachedDrives().size(), 1u);
+  EXPECT_EQ(a.UnreachedDrives()[0].identity, "VEND7   MODEL");
+  EXPECT_EQ(a.UnreachedDrives()[0].revision, "R7");
 }
 
 TEST_F(PassThroughTest, OnlyTheFirstTwentyFiveSlotsAreExamined) {

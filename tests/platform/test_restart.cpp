@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/inhibitor.h"
 #include "platform/restart.h"
 #include "tests/support/stand_in_bus.h"
 
@@ -71,6 +72,40 @@ TEST_F(RestartTest, RefusalIsReportedAndNothingElseIsLogged) {
   ASSERT_EQ(failures_.size(), 1u);
   EXPECT_THAT(failures_[0], HasSubstr("Not allowed here."));
   EXPECT_THAT(lines_, ElementsAre(TSystemRestarter::kWaitingLine));
+}
+
+TEST_F(RestartTest, AnotherProgramsShutdownBlockIsNamedAndNeverOverridden) {
+  test::TStandInConfig config;
+  config.inhibitors = {
+      {"sleep:shutdown", "Disc\x1b[2J Burner", "Writing a disc", "block", 1000, 4242},
+      {"sleep:idle", "Player", "Playing", "block", 1000, 4243},    // no shutdown
+      {"shutdown", "Updater", "Saving state", "delay", 0, 4244}};  // only delays
+  test::TStandInServices logind(bus_.Address(), config);
+  ASSERT_TRUE(logind.Ready());
+  for (const bool waits : {true, false}) {
+    TSystemRestarter restarter(
+        false, {.log = Recording().log, .failure = waits ? Recording().failure : nullptr});
+    restarter.RequestReboot();
+  }
+  EXPECT_THAT(logind.RebootCalls(), IsEmpty());
+  EXPECT_THAT(failures_, IsEmpty());
+  const std::vector<std::string> refusal = {TSystemRestarter::kBlockedLine,
+                                            "  Disc\\x1b[2J Burner (process 4242): Writing a disc",
+                                            TSystemRestarter::kRestartLaterLine};
+  std::vector<std::string> twice = refusal;
+  twice.insert(twice.end(), refusal.begin(), refusal.end());
+  EXPECT_EQ(lines_, twice);
+}
+
+TEST_F(RestartTest, TheProgramsOwnShutdownBlockDoesNotStopTheRestart) {
+  test::TStandInServices logind(bus_.Address(), {});
+  ASSERT_TRUE(logind.Ready());
+  TInhibitor own;
+  ASSERT_EQ(own.Take("flashing"), "");
+  TSystemRestarter restarter(false, Recording());
+  restarter.RequestReboot();
+  EXPECT_EQ(logind.RebootCalls().size(), 1u);
+  EXPECT_THAT(failures_, IsEmpty());
 }
 
 TEST_F(RestartTest, NoLogindOnTheBusIsAFailureNotAHang) {

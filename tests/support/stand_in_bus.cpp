@@ -56,6 +56,8 @@ TStandInServices::TStandInServices(const std::string& address, const TStandInCon
       SD_BUS_VTABLE_START(0),
       SD_BUS_METHOD("Inhibit", "ssss", "h", &TStandInServices::Inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_METHOD("Reboot", "b", "", &TStandInServices::Reboot, SD_BUS_VTABLE_UNPRIVILEGED),
+      SD_BUS_METHOD("ListInhibitors", "", "a(ssssuu)", &TStandInServices::ListInhibitors,
+                    SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_VTABLE_END,
   };
   static constexpr sd_bus_vtable kUPower[] = {
@@ -140,6 +142,31 @@ int TStandInServices::Reboot(sd_bus_message* m, void* self, sd_bus_error* /*erro
   return sd_bus_reply_method_return(m, "");
 }
 
+int TStandInServices::ListInhibitors(sd_bus_message* m, void* self, sd_bus_error* /*error*/) {
+  auto* s = static_cast<TStandInServices*>(self);
+  std::vector<TListedInhibitor> listed = s->config_.inhibitors;
+  {
+    std::lock_guard<std::mutex> lock(s->mutex_);
+    for (const TInhibitCall& c : s->calls_) {
+      listed.push_back({c.what, c.who, c.why, c.mode, static_cast<uint32_t>(getuid()),
+                        static_cast<uint32_t>(getpid())});
+    }
+  }
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_message_new_method_return(m, &reply);
+  if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "(ssssuu)");
+  for (const TListedInhibitor& i : listed) {
+    if (r >= 0) {
+      r = sd_bus_message_append(reply, "(ssssuu)", i.what.c_str(), i.who.c_str(), i.why.c_str(),
+                                i.mode.c_str(), i.uid, i.pid);
+    }
+  }
+  if (r >= 0) r = sd_bus_message_close_container(reply);
+  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  return r;
+}
+
 int TStandInServices::OnBattery(sd_bus*, const char*, const char*, const char*,
                                 sd_bus_message* reply, void* self, sd_bus_error*) {
   auto* s = static_cast<TStandInServices*>(self);
@@ -168,6 +195,11 @@ bool TStandInServices::LockHeld() {
 std::vector<TStandInServices::TRebootCall> TStandInServices::WaitForRebootCalls(size_t n) {
   std::unique_lock<std::mutex> lock(mutex_);
   rebootArrived_.wait_for(lock, std::chrono::seconds(10), [&] { return reboots_.size() >= n; });
+  return reboots_;
+}
+
+std::vector<TStandInServices::TRebootCall> TStandInServices::RebootCalls() {
+  std::lock_guard<std::mutex> lock(mutex_);
   return reboots_;
 }
 

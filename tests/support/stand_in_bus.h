@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -40,12 +41,20 @@ class TSystemBusOverride {
   std::optional<std::string> saved_;
 };
 
+// An inhibitor logind's ListInhibitors reports besides those handed out by Inhibit.
+struct TListedInhibitor {
+  std::string what, who, why, mode;
+  uint32_t uid = 0;
+  uint32_t pid = 0;
+};
+
 // What the stand-ins offer. No logind / no UPower: the names are not taken.
 struct TStandInConfig {
   bool logind = true;
   bool refuseReboot = false;      // Reboot answered with AccessDenied
   std::optional<bool> onBattery;  // UPower present when set
   double percentage = 100.0;
+  std::vector<TListedInhibitor> inhibitors = {};  // held by other programs
 };
 
 class TStandInServices {
@@ -69,10 +78,14 @@ class TStandInServices {
   bool LockHeld();
   // The Reboot calls received once n have arrived, or what arrived within ten seconds.
   std::vector<TRebootCall> WaitForRebootCalls(size_t n);
+  // The Reboot calls received so far.
+  std::vector<TRebootCall> RebootCalls();
 
  private:
   static int Inhibit(sd_bus_message* m, void* self, sd_bus_error* error);
   static int Reboot(sd_bus_message* m, void* self, sd_bus_error* error);
+  // The configured inhibitors, then those Inhibit handed out (as held by this process).
+  static int ListInhibitors(sd_bus_message* m, void* self, sd_bus_error* error);
   static int OnBattery(sd_bus* bus, const char* path, const char* interface, const char* property,
                        sd_bus_message* reply, void* self, sd_bus_error* error);
   static int Percentage(sd_bus* bus, const char* path, const char* interface, const char* property,
