@@ -4,6 +4,7 @@
 
 #include "cli/cli_run.h"
 #include "session/drive_report.h"
+#include "session/revision_policy.h"
 #include "session/run_outcome.h"
 
 namespace tavo {
@@ -31,10 +32,22 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
   parts.report.RunBegins(item, outcome.node);
 
   const std::string imageRevision = ImageRevision(parts.state.edit1);
-  if (parts.options.ifNeeded && !imageRevision.empty() && outcome.oldRevision == imageRevision) {
+  const TRevisionVerdict verdict = DecideRevision(outcome.oldRevision, imageRevision,
+                                                  {.ifNeeded = parts.options.ifNeeded,
+                                                   .allowOlder = parts.options.allowOlder,
+                                                   .unattended = parts.options.yes});
+  if (verdict == TRevisionVerdict::LeaveSame || verdict == TRevisionVerdict::LeaveNewer) {
     // Only the journal hears of it: a fleet's daily look must not rotate away run logs.
-    outcome = CurrentOutcome(item, outcome.node, imageRevision);
+    outcome = LeftAloneOutcome(item, outcome.node, outcome.oldRevision, imageRevision);
     parts.record.EndWithoutRun(parts.image, outcome.summary, outcome.text);
+    parts.report.Outcome(outcome);
+    return outcome;
+  }
+  if (verdict == TRevisionVerdict::RefuseOlder) {
+    outcome = RefusedOutcome(outcome, "it reports " + outcome.oldRevision +
+                                          ", newer than the image's " + imageRevision +
+                                          ", and --yes alone does not install an older "
+                                          "revision: give --allow-older to do so.");
     parts.report.Outcome(outcome);
     return outcome;
   }
@@ -85,17 +98,26 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
 
 }  // namespace
 
-TDriveOutcome CurrentOutcome(int index, const std::string& node, const std::string& revision) {
+TDriveOutcome LeftAloneOutcome(int index, const std::string& node, const std::string& driveRevision,
+                               const std::string& imageRevision) {
+  const bool newer = CompareRevisions(driveRevision, imageRevision) == TRevisionChange::Older;
   TDriveOutcome outcome;
-  outcome.result = TDriveResult::Current;
+  outcome.result = newer ? TDriveResult::Newer : TDriveResult::Current;
   outcome.index = index;
   outcome.node = node;
-  outcome.oldRevision = revision;
-  outcome.newRevision = revision;
-  outcome.summary = "Nothing to do: already at " + revision;
-  outcome.text = "Nothing to do: " + (node.empty() ? std::string("the drive") : node) +
-                 " is already at " + revision +
-                 ", the image's revision. Nothing that writes was sent to it.";
+  outcome.oldRevision = driveRevision;
+  outcome.newRevision = driveRevision;
+  const std::string drive = node.empty() ? std::string("the drive") : node;
+  if (newer) {
+    outcome.summary = "Nothing to do: at " + driveRevision + ", newer than " + imageRevision;
+    outcome.text = "Nothing to do: " + drive + " is at " + driveRevision +
+                   ", newer than the image's " + imageRevision +
+                   ". Nothing that writes was sent to it.";
+  } else {
+    outcome.summary = "Nothing to do: already at " + driveRevision;
+    outcome.text = "Nothing to do: " + drive + " is already at " + driveRevision +
+                   ", the image's revision. Nothing that writes was sent to it.";
+  }
   return outcome;
 }
 

@@ -10,6 +10,8 @@ const char* DriveResultName(TDriveResult result) {
       return "verified";
     case TDriveResult::Current:
       return "current";
+    case TDriveResult::Newer:
+      return "newer";
     case TDriveResult::NothingWritten:
       return "nothing_written";
     case TDriveResult::WrittenUnverified:
@@ -36,6 +38,7 @@ int DriveResultExit(TDriveResult result) {
   switch (result) {
     case TDriveResult::Verified:
     case TDriveResult::Current:
+    case TDriveResult::Newer:
       return kExitVerified;
     case TDriveResult::NothingWritten:
       return kExitFailed;

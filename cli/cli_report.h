@@ -17,19 +17,20 @@ namespace tavo {
 enum class TDriveResult {
   Verified,           // written and verified
   Current,            // --if-needed: the drive already reports the image's revision
+  Newer,              // --if-needed: the drive reports a newer revision than the image's
   NothingWritten,     // the run stopped before anything that writes reached the drive
   WrittenUnverified,  // the drive was written to and not verified: it needs attention
   Refused,            // refused before anything was sent (drive busy, battery, the user)
 };
 
-// "verified", "current", "nothing_written", "written_unverified", "refused": the names of
-// the JSON output and the run logs' "result:" lines; never renamed.
+// "verified", "current", "newer", "nothing_written", "written_unverified", "refused": the
+// names of the JSON output and the run logs' "result:" lines; never renamed.
 const char* DriveResultName(TDriveResult result);
 
 // The result of a run that ended in this class.
 TDriveResult DriveResultOf(TOutcomeClass outcome);
 
-// 0 verified or current, 1 nothing written, 3 written unverified, 4 refused.
+// 0 verified, current or newer, 1 nothing written, 3 written unverified, 4 refused.
 int DriveResultExit(TDriveResult result);
 
 // The worse of two exit statuses for a run over several drives: written but not verified

@@ -216,7 +216,9 @@ TEST_F(CliFlowTest, EveryProfileOnBothTransportsGivesConformingEventsThatAgreeWi
       EXPECT_THAT(text.err, HasSubstr(o["text"].get<std::string>()));
       EXPECT_EQ(o["changed"], o["class"] == "verified" || o["class"] == "written_unverified");
       EXPECT_EQ(o["node"], "emulated:sr0");
-      EXPECT_EQ(o["old_revision"], profile == "current" ? "1.08" : "1.05");
+      EXPECT_EQ(o["old_revision"], profile == "current" ? "1.08"
+                                   : profile == "newer" ? "1.10"
+                                                        : "1.05");
       if (o["class"] == "verified") {
         EXPECT_EQ(o["new_revision"], "1.08");
       }
@@ -228,7 +230,13 @@ TEST_F(CliFlowTest, EveryProfileOnBothTransportsGivesConformingEventsThatAgreeWi
           EXPECT_TRUE(line["explanation"].is_string()) << line.dump();
         }
       }
-      // The run log the outcome names ends with the same result.
+      // The run log the outcome names ends with the same result; a downgrade refused
+      // before the run keeps none.
+      if (profile == "newer") {
+        EXPECT_EQ(o["class"], "refused");
+        EXPECT_TRUE(o["log"].is_null());
+        continue;
+      }
       ASSERT_TRUE(o["log"].is_string());
       EXPECT_THAT(test::ReadFile(o["log"]), HasSubstr("result: " + o["class"].get<std::string>()));
     }
@@ -254,6 +262,34 @@ TEST_F(CliFlowTest, IfNeededLeavesACurrentDriveAloneAndWithoutItTheDriveIsFlashe
   EXPECT_FALSE(WritingCommands(0).empty());
   EXPECT_EQ(Run({"current"}, {}, false).code, 0);
   EXPECT_FALSE(WritingCommands(0).empty());
+}
+
+TEST_F(CliFlowTest, ADowngradeNeedsAllowOlderWithYesAndIfNeededLeavesANewerDriveAlone) {
+  const TResult refused = Run({"newer"}, {}, false);
+  EXPECT_EQ(refused.code, 4);
+  EXPECT_THAT(refused.err, HasSubstr("it reports 1.10, newer than the image's 1.08, and --yes "
+                                     "alone does not install an older revision: give "
+                                     "--allow-older to do so."));
+  EXPECT_THAT(WritingCommands(0), ::testing::IsEmpty());
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/tavoflash"));
+
+  TCliOptions allowOlder;
+  allowOlder.allowOlder = true;
+  EXPECT_EQ(Run({"newer"}, allowOlder, false).code, 0);
+  EXPECT_FALSE(WritingCommands(0).empty());
+
+  TCliOptions ifNeeded;
+  ifNeeded.ifNeeded = true;
+  ifNeeded.allowOlder = true;
+  const TResult left = Run({"newer"}, ifNeeded, true);
+  EXPECT_EQ(left.code, 0);
+  EXPECT_THAT(WritingCommands(0), ::testing::IsEmpty());
+  const auto outcomes = OfKind(CheckedEvents(left.out), "outcome");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0]["class"], "newer");
+  EXPECT_EQ(outcomes[0]["old_revision"], "1.10");
+  EXPECT_EQ(outcomes[0]["changed"], false);
+  EXPECT_THAT(outcomes[0]["text"].get<std::string>(), HasSubstr("newer than the image's 1.08"));
 }
 
 TEST_F(CliFlowTest, DriveAllFlashesEachInTurnAndStopsAfterAnUnverifiedOne) {

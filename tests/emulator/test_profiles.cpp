@@ -57,9 +57,10 @@ std::vector<TSenseCode> CommitAsTheProcedureDoes(TDriveHarness& h) {
 
 TEST(Profiles, NamesAreExactlyTheKnownSet) {
   const std::vector<std::string> expected = {
-      "default",     "normal-mode", "commit-illegal",  "commit-paramlen", "commit-unit-attention",
-      "never-ready", "no-medium",   "legacy-unlisted", "other-family",    "no-marker",
-      "bad-verify",  "unsupported", "lenient",         "current"};
+      "default",      "normal-mode", "commit-illegal",  "commit-paramlen", "commit-unit-attention",
+      "never-ready",  "no-medium",   "legacy-unlisted", "other-family",    "no-marker",
+      "bad-verify",   "unsupported", "lenient",         "current",         "newer",
+      "unstable-read"};
   EXPECT_EQ(ProfileNames(), expected);
   for (const auto& name : expected) EXPECT_EQ(FindProfile(name)->name, name);
   EXPECT_FALSE(FindProfile("Default"));
