@@ -126,5 +126,42 @@ TEST(DriveFile, AFileThatIsNotWholeIsRefusedNamingItAndKept) {
   fs::remove_all(dir);
 }
 
+// A file that can no longer be written is said once, not at every change, and the drive
+// goes on; once it can be written again it is.
+TEST(DriveFile, AFailedWriteIsReportedOnce) {
+  const fs::path dir = fs::temp_directory_path() / "tavo-drive-file-unwritable";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string path = (dir / "d.vdrive").string();
+  TVirtualClock clock;
+  TVirtualDrive drive(*FindProfile("default"), clock);
+  std::vector<std::string> reports;
+  std::string error;
+  ASSERT_TRUE(AttachDriveFile(
+      drive, path, [&](const std::string& text) { reports.push_back(text); }, error));
+  fs::remove(path);
+  fs::create_directory(path);  // the rename over it can only fail now
+  std::vector<uint8_t> patch(16, 0xA5);
+  scsi::TCdb cdb = scsi::VendorCdb(scsi::kSubWritePatch, scsi::kVendorSignature);
+  cdb[scsi::kWritePatchLengthByte] = static_cast<uint8_t>(patch.size());
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(drive.Execute(cdb.data(), cdb.size(), patch.data(), 16, TDataDirection::Out).status,
+              scsi::kStatusGood);
+  }
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find(path + " cannot be written: it is a folder"), std::string::npos)
+      << reports[0];
+  fs::remove(path);
+  drive.Execute(cdb.data(), cdb.size(), patch.data(), 16, TDataDirection::Out);
+  bool missing = false;
+  const std::optional<TStoredDrive> stored = ReadDriveFile(path, error, missing);
+  ASSERT_TRUE(stored) << error;
+  EXPECT_EQ(stored->memory, drive.Flash());
+  EXPECT_EQ(stored->memory[0], 0xA5);
+  // The failed writes left no temporary file behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace tavo::test
