@@ -15,6 +15,12 @@ constexpr size_t kMaxProfileName = 64;
 constexpr size_t kDigestLength = 64;
 constexpr uint32_t kMemorySize = scsi::kMaxBanks * scsi::kBankSize;
 
+void Append(std::vector<uint8_t>& out, const void* bytes, size_t n) {
+  const size_t at = out.size();
+  out.resize(at + n);
+  if (n > 0) std::memcpy(out.data() + at, bytes, n);
+}
+
 void PutLe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
@@ -45,16 +51,16 @@ std::vector<uint8_t> EncodeStoredDrive(const TStoredDrive& drive) {
   std::vector<uint8_t> out;
   out.reserve(kMagicLength + 4 + 2 + drive.profile.size() + kStoredInquirySize + 4 +
               drive.memory.size() + kDigestLength);
-  out.insert(out.end(), kMagic, kMagic + kMagicLength);
+  Append(out, kMagic, kMagicLength);
   PutLe(out, kVersion, 4);
   const std::string name = drive.profile.substr(0, kMaxProfileName);
   PutLe(out, static_cast<uint32_t>(name.size()), 2);
-  out.insert(out.end(), name.begin(), name.end());
-  out.insert(out.end(), drive.inquiry.begin(), drive.inquiry.end());
+  Append(out, name.data(), name.size());
+  Append(out, drive.inquiry.data(), drive.inquiry.size());
   PutLe(out, static_cast<uint32_t>(drive.memory.size()), 4);
-  out.insert(out.end(), drive.memory.begin(), drive.memory.end());
+  Append(out, drive.memory.data(), drive.memory.size());
   const std::string digest = rec::Sha256Hex(out);
-  out.insert(out.end(), digest.begin(), digest.end());
+  Append(out, digest.data(), digest.size());
   return out;
 }
 
