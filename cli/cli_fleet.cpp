@@ -4,6 +4,7 @@
 
 #include "cli/cli_run.h"
 #include "session/drive_report.h"
+#include "session/revision_policy.h"
 #include "session/run_outcome.h"
 #include "session/unreached_drives.h"
 
@@ -17,7 +18,8 @@ constexpr const char* kProgram = "tavoflash-cli";
 void TakeFacts(TDriveOutcome& outcome, const TRunFacts& facts) {
   outcome.result = facts.outcome;
   // A drive that was not changed runs what it ran; one written and not verified: unknown.
-  if (facts.outcome == TOutcomeClass::Verified || facts.outcome == TOutcomeClass::Current) {
+  if (facts.outcome == TOutcomeClass::Verified || facts.outcome == TOutcomeClass::Current ||
+      facts.outcome == TOutcomeClass::Newer) {
     outcome.newRevision = facts.newRevision;
   } else if (facts.outcome == TOutcomeClass::WrittenUnverified) {
     outcome.newRevision.clear();
@@ -39,10 +41,23 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
   parts.report.RunBegins(item, outcome.node);
 
   const std::string imageRevision = ImageRevision(parts.state.edit1);
-  if (parts.options.ifNeeded && !imageRevision.empty() && outcome.oldRevision == imageRevision) {
+  const TRevisionVerdict verdict = DecideRevision(outcome.oldRevision, imageRevision,
+                                                  {.ifNeeded = parts.options.ifNeeded,
+                                                   .allowOlder = parts.options.allowOlder,
+                                                   .unattended = parts.options.yes});
+  if (verdict == TRevisionVerdict::LeaveSame || verdict == TRevisionVerdict::LeaveNewer) {
     // Only the journal hears of it: a fleet's daily look must not rotate away run logs.
-    outcome = CurrentOutcome(item, outcome.node, imageRevision);
+    outcome = LeftAloneOutcome(item, outcome.node, outcome.oldRevision, imageRevision);
     parts.record.EndWithoutRun(parts.image, outcome.summary, outcome.text);
+    parts.report.Outcome(outcome);
+    return outcome;
+  }
+  if (verdict == TRevisionVerdict::RefuseOlder) {
+    TakeFacts(outcome, RefusedFacts("it reports " + outcome.oldRevision +
+                                        ", newer than the image's " + imageRevision +
+                                        ", and --yes alone does not install an older "
+                                        "revision: give --allow-older to do so.",
+                                    kProgram));
     parts.report.Outcome(outcome);
     return outcome;
   }
@@ -84,12 +99,13 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
 
 }  // namespace
 
-TDriveOutcome CurrentOutcome(int index, const std::string& node, const std::string& revision) {
+TDriveOutcome LeftAloneOutcome(int index, const std::string& node, const std::string& driveRevision,
+                               const std::string& imageRevision) {
   TDriveOutcome outcome;
   outcome.index = index;
   outcome.node = node;
-  outcome.oldRevision = revision;
-  TakeFacts(outcome, CurrentFacts(node, revision));
+  outcome.oldRevision = driveRevision;
+  TakeFacts(outcome, CurrentFacts(node, driveRevision, imageRevision));
   return outcome;
 }
 
@@ -140,7 +156,8 @@ int RunCliFlash(TCliFlashParts& parts) {
     worst = WorseExit(worst, OutcomeExitStatus(outcome.result));
     verified = verified || outcome.result == TDriveResult::Verified;
     restartable = restartable && (outcome.result == TDriveResult::Verified ||
-                                  outcome.result == TDriveResult::Current);
+                                  outcome.result == TDriveResult::Current ||
+                                  outcome.result == TDriveResult::Newer);
     if (outcome.result == TDriveResult::WrittenUnverified && k + 1 < items.size()) {
       parts.report.Error("stopped",
                          outcome.node +

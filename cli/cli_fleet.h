@@ -1,7 +1,8 @@
 // tavoflash-cli once its drive session is open: the start-up sequence, then a guarded run on
 // the chosen drive, or with --drive all on every matching drive in turn (each with its own
 // guard, lock, run log and outcome; a drive written but not verified stops the rest). With
-// --if-needed a drive that already reports the image's revision gets nothing that writes.
+// --if-needed a drive that reports the image's revision or a newer one gets nothing that
+// writes, and a downgrade that --yes alone would answer is refused (session/revision_policy.h).
 // Text and --json differ only in the port and the report they are given.
 #pragma once
 
@@ -45,8 +46,9 @@ struct TCliFlashParts {
 // refused, say because another program flashes it, or was left written but not verified).
 int RunCliFlash(TCliFlashParts& parts);
 
-// How a run on the selected drive ended without a run: the drive already reports the
-// image's revision (--if-needed).
-TDriveOutcome CurrentOutcome(int index, const std::string& node, const std::string& revision);
+// How a run on the selected drive ended without a run (--if-needed): the drive reports the
+// image's revision (Current) or a newer one (Newer).
+TDriveOutcome LeftAloneOutcome(int index, const std::string& node, const std::string& driveRevision,
+                               const std::string& imageRevision);
 
 }  // namespace tavo

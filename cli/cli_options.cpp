@@ -23,8 +23,12 @@ void PrintCliUsage(std::FILE* to) {
                "                would stop the run\n"
                "  --drive all   flash every matching drive in turn; stops after a drive\n"
                "                that was written but not verified\n"
-               "  --if-needed   leave a drive that already reports the image's revision\n"
-               "                alone (nothing is sent that writes; exit status 0)\n"
+               "  --if-needed   leave a drive that already reports the image's revision or\n"
+               "                a newer one alone (nothing is sent that writes; exit\n"
+               "                status 0)\n"
+               "  --allow-older let --yes answer a downgrade (an image older than the\n"
+               "                drive's revision); without it such a run is refused\n"
+               "                before anything is sent (exit status 4)\n"
                "  --json        JSON Lines on standard output and nothing else (needs\n"
                "                --yes for a run; see docs/json.md)\n"
                "  --history     list the runs kept in the run logs, newest first; no\n"
@@ -71,11 +75,14 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       options.json = true;
     } else if (arg == "--if-needed") {
       options.ifNeeded = true;
+    } else if (arg == "--allow-older") {
+      options.allowOlder = true;
     } else if (arg == "--history") {
       options.history = true;
     } else {
-      std::vector<std::string> known = {"--drive", "--yes",  "--reboot",  "--list",
-                                        "--check", "--json", "--history", "--if-needed"};
+      std::vector<std::string> known = {"--drive",   "--yes",       "--reboot",
+                                        "--list",    "--check",     "--json",
+                                        "--history", "--if-needed", "--allow-older"};
       known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
       error = UnknownOptionError(arg, known);
       return false;

@@ -14,11 +14,12 @@ struct TCliOptions {
   bool yes = false;
   bool reboot = false;
   bool list = false;
-  bool check = false;      // only check the drives with reading commands (see cli_check.h)
-  bool allDrives = false;  // --drive all: every matching drive in turn
-  bool json = false;       // JSON Lines on standard output (cli/json_events.h)
-  bool ifNeeded = false;   // leave a drive alone that already reports the image's revision
-  bool history = false;    // list the runs kept in the run logs; no drive is looked at
+  bool check = false;       // only check the drives with reading commands (see cli_check.h)
+  bool allDrives = false;   // --drive all: every matching drive in turn
+  bool json = false;        // JSON Lines on standard output (cli/json_events.h)
+  bool ifNeeded = false;    // leave a drive alone that reports the image's revision or a newer one
+  bool allowOlder = false;  // --yes may answer a downgrade (session/revision_policy.h)
+  bool history = false;     // list the runs kept in the run logs; no drive is looked at
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.

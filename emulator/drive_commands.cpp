@@ -207,6 +207,7 @@ TCommandResult TVirtualDrive::TImpl::Commit(const TCommitRule& rule, uint8_t sel
     }
   }
   for (auto& h : held) h.reset();
+  if (count > 0) StoredChanged();
   lastChecksum = value;
   programming = true;
   programmingEndMs = clock.NowMs() + profile.programmingTimeMs;
@@ -234,8 +235,10 @@ TCommandResult TVirtualDrive::TImpl::ReadMemory(const uint8_t* cdb) {
   if (bank >= scsi::kMaxBanks) return Check(scsi::kSenseInvalidFieldInCdb);
   if (offset + scsi::kMemoryPieceLength > scsi::kBankSize)
     return Check(scsi::kSenseAddressOutOfRange);
-  return Reply(&flash[static_cast<size_t>(bank) * scsi::kBankSize + offset],
-               scsi::kMemoryPieceLength);
+  const TCommandResult r =
+      Reply(&flash[static_cast<size_t>(bank) * scsi::kBankSize + offset], scsi::kMemoryPieceLength);
+  if (r.status == scsi::kStatusGood) DisturbRead(data, r.transferred);
+  return r;
 }
 
 TCommandResult TVirtualDrive::TImpl::ReadPatchInfo() {
@@ -254,14 +257,27 @@ TCommandResult TVirtualDrive::TImpl::WritePatch(const uint8_t* cdb) {
   if (bank >= scsi::kMaxBanks) return Check(scsi::kSenseInvalidFieldInCdb);
   if (offset + n > scsi::kBankSize) return Check(scsi::kSenseAddressOutOfRange);
   if (auto bad = OutCheck(n)) return *bad;
-  if (n > 0) std::memcpy(&flash[static_cast<size_t>(bank) * scsi::kBankSize + offset], data, n);
+  if (n > 0) {
+    std::memcpy(&flash[static_cast<size_t>(bank) * scsi::kBankSize + offset], data, n);
+    StoredChanged();
+  }
   return Good(n);
 }
 
 TCommandResult TVirtualDrive::TImpl::ReadFirmware(const uint8_t* cdb) {
   const uint32_t n =
       scsi::GetBe16(&cdb[scsi::kReadFirmwareLengthByte]);  // at most FFFFh: within bank 0
-  return Reply(flash.data(), n);
+  const TCommandResult r = Reply(flash.data(), n);
+  if (r.status == scsi::kStatusGood) DisturbRead(data, r.transferred);
+  return r;
+}
+
+void TVirtualDrive::TImpl::DisturbRead(uint8_t* bytes, uint32_t n) {
+  if (!profile.unstableReads || n == 0) return;
+  // A multiplicative hash of the read's number: where and how the reply differs changes
+  // from one read to the next, so two reads of the same bank never agree.
+  const uint32_t x = ++memoryReads * 2654435761u;
+  bytes[x % n] ^= static_cast<uint8_t>((x >> 24) | 1);
 }
 
 }  // namespace tavo

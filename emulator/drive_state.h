@@ -5,15 +5,18 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "drive/scsi.h"
+#include "emulator/stored_drive.h"
 #include "emulator/virtual_drive.h"
 
 namespace tavo {
 
 inline constexpr size_t kInquirySize = 96;
+static_assert(kInquirySize == kStoredInquirySize);
 
 // The injected faults that apply to one command, taken from the drive's list.
 struct TFaultPass {
@@ -57,6 +60,8 @@ struct TVirtualDrive::TImpl {
   std::array<uint8_t, kInquirySize> inquiry{};
   std::vector<TFault> faults;
   std::vector<TCommandRecord> history;
+  std::function<void()> onStoredChange;  // see TVirtualDrive::OnStoredChange
+  uint32_t memoryReads = 0;              // replies to memory reads so far (unstable reads)
 
   // Per-command context.
   uint8_t* data = nullptr;
@@ -66,6 +71,13 @@ struct TVirtualDrive::TImpl {
   void PowerOn();
   void UpdateProgramming();
   void AdoptTemplateFromFlash();
+  // Tells the owner that the memory or the INQUIRY data changed.
+  void StoredChanged() {
+    if (onStoredChange) onStoredChange();
+  }
+  // A drive with unstable reads: one byte of the reply differs from the memory, another
+  // byte on every read.
+  void DisturbRead(uint8_t* bytes, uint32_t n);
 
   TCommandResult Good(uint32_t transferred) const {
     TCommandResult r;

@@ -118,6 +118,7 @@ void TVirtualDrive::TImpl::UpdateProgramming() {
   programming = false;
   phase = TFlashPhase::Programmed;
   AdoptTemplateFromFlash();
+  StoredChanged();
   if (profile.ready == TReadyBehaviour::EmptyAfterProgramming) mediumPresent = false;
 }
 

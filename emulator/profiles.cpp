@@ -119,6 +119,18 @@ const std::vector<std::pair<std::string, TMaker>>& Makers() {
          p.revision = "1.08";  // already runs the embedded image's revision
          return p;
        }},
+      {"newer",
+       [] {
+         TDriveProfile p = Default();
+         p.revision = "1.10";  // runs a newer revision than the embedded image's
+         return p;
+       }},
+      {"unstable-read",
+       [] {
+         TDriveProfile p = Default();
+         p.unstableReads = true;
+         return p;
+       }},
   };
   return makers;
 }

@@ -77,6 +77,10 @@ struct TDriveProfile {
   // instead of refusing them, answers each with GOOD and zeroed data: nothing is ever
   // written, yet every command seems to succeed.
   bool lenient = false;
+
+  // Memory reads (and the firmware read) are unreliable: every reply differs from the memory
+  // in one byte, a different one each time, so two reads of the same bank never agree.
+  bool unstableReads = false;
 };
 
 // Builds the named profile; no value for an unknown name.

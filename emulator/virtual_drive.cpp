@@ -74,6 +74,25 @@ const std::vector<uint8_t>& TVirtualDrive::Flash() const {
 const TDriveProfile& TVirtualDrive::Profile() const {
   return impl_->profile;
 }
+TStoredDrive TVirtualDrive::Store() const {
+  TStoredDrive stored;
+  stored.profile = impl_->profile.name;
+  stored.inquiry = impl_->inquiry;
+  stored.memory = impl_->flash;
+  return stored;
+}
+
+bool TVirtualDrive::Load(const TStoredDrive& stored) {
+  if (stored.memory.size() != impl_->flash.size()) return false;
+  impl_->flash = stored.memory;
+  impl_->inquiry = stored.inquiry;
+  return true;
+}
+
+void TVirtualDrive::OnStoredChange(std::function<void()> hook) {
+  impl_->onStoredChange = std::move(hook);
+}
+
 void TVirtualDrive::InjectFault(TFault fault) {
   impl_->faults.push_back(std::move(fault));
 }

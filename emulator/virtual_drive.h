@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "drive/clock.h"
 #include "drive/scsi.h"
 #include "emulator/profiles.h"
+#include "emulator/stored_drive.h"
 
 namespace tavo {
 
@@ -120,6 +122,16 @@ class TVirtualDrive {
   // The drive's flash memory (8 banks of 64 KiB).
   const std::vector<uint8_t>& Flash() const;
   const TDriveProfile& Profile() const;
+
+  // What the drive keeps between program runs: its memory and INQUIRY data, and the name
+  // of its profile.
+  TStoredDrive Store() const;
+  // Takes the memory and INQUIRY data from stored, as if the drive had powered on with
+  // them. False (and nothing changed) when stored does not hold a whole memory.
+  bool Load(const TStoredDrive& stored);
+  // hook runs (on the thread that sends the command) each time the memory or the INQUIRY
+  // data change: a commit, a patch write, programming ending with a new identity.
+  void OnStoredChange(std::function<void()> hook);
 
   void InjectFault(TFault fault);
   void ClearFaults();

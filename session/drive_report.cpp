@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "drive/printable_text.h"
+#include "session/revision_policy.h"
 #include "session/run_outcome.h"
 
 namespace tavo {
@@ -144,7 +145,8 @@ TFlashTarget SelectedTarget(const TAtapi& atapi, const TFlashState& state) {
 std::string TargetText(const TFlashTarget& target) {
   return "drive [" + std::to_string(target.item) + "] " +
          (target.device.empty() ? std::string("(unknown device)") : target.device) + " (" +
-         target.model + ") from " + target.fromRevision + " to " + target.toRevision;
+         target.model + ") from " + target.fromRevision + " to " + target.toRevision +
+         RevisionChangeNote(CompareRevisions(target.fromRevision, target.toRevision));
 }
 
 }  // namespace tavo

@@ -47,7 +47,9 @@ struct TFlashTarget {
   std::string toRevision;    // the image's
 };
 TFlashTarget SelectedTarget(const TAtapi& atapi, const TFlashState& state);
-// "drive [0] /dev/sr0 (TAVO QRD-1040C) from 1.05 to 1.08"
+// "drive [0] /dev/sr0 (TAVO QRD-1040C) from 1.05 to 1.08", and after it what the change is
+// when it is no upgrade: "from 1.10 to 1.08 (an older revision: a downgrade)" (see
+// RevisionChangeNote in session/revision_policy.h).
 std::string TargetText(const TFlashTarget& target);
 
 }  // namespace tavo

@@ -10,6 +10,7 @@
 #include "emulator/virtual_bus.h"
 #include "image/firmware_image.h"
 #include "platform/record_file.h"
+#include "session/drive_file.h"
 #include "session/version.h"
 
 namespace tavo {
@@ -112,13 +113,16 @@ TDriveSession::TDriveSession(const TStartupOptions& options, TClock& clock, TAta
     impl_->bus = std::make_unique<TVirtualBus>(clock);
     const std::vector<std::string> names =
         options.profiles.empty() ? std::vector<std::string>{"default"} : options.profiles;
-    for (const std::string& name : names) {
-      const std::optional<TDriveProfile> profile = FindProfile(name);
+    for (size_t k = 0; k < names.size(); ++k) {
+      const std::optional<TDriveProfile> profile = FindProfile(names[k]);
       if (!profile) {
-        impl_->error = "unknown drive profile '" + name + "'";
+        impl_->error = "unknown drive profile '" + names[k] + "'";
         return;
       }
-      impl_->bus->AddDrive(*profile);
+      TVirtualDrive& drive = impl_->bus->AddDrive(*profile);
+      const std::string file = k < options.driveFiles.size() ? options.driveFiles[k] : "";
+      const auto writeFailed = [&sink](const std::string& text) { sink.ShowPlainMessage(text); };
+      if (!file.empty() && !AttachDriveFile(drive, file, writeFailed, impl_->error)) return;
     }
     config.passThroughPort = impl_->bus.get();
     config.aspiPort = impl_->bus.get();

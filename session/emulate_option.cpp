@@ -1,5 +1,7 @@
 #include "session/emulate_option.h"
 
+#include <algorithm>
+
 #include "emulator/profiles.h"
 
 namespace tavo {
@@ -20,6 +22,7 @@ TEmulateChoice ParseEmulateOption(const std::optional<std::string>& value) {
   TEmulateChoice choice;
   if (!value) {
     choice.profiles.push_back("default");
+    choice.files.emplace_back();
     return choice;
   }
   static const std::string kReplay = "replay:";
@@ -28,22 +31,33 @@ TEmulateChoice ParseEmulateOption(const std::optional<std::string>& value) {
     if (choice.replayFile.empty()) choice.error = "--emulate=replay: needs a recording file";
     return choice;
   }
+  const auto refuse = [&choice](std::string why) {
+    choice.profiles.clear();
+    choice.files.clear();
+    choice.error = "--emulate: " + std::move(why);
+    return choice;
+  };
   size_t start = 0;
   while (true) {
     const size_t comma = value->find(',', start);
-    const std::string name =
+    const std::string item =
         value->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    if (name.empty()) {
-      choice.profiles.clear();
-      choice.error = "--emulate: empty profile name; known profiles: " + KnownList();
-      return choice;
-    }
+    const size_t at = item.find('@');
+    const std::string name = item.substr(0, at);
+    const std::string file = at == std::string::npos ? std::string() : item.substr(at + 1);
+    if (name.empty()) return refuse("empty profile name; known profiles: " + KnownList());
     if (!FindProfile(name)) {
-      choice.profiles.clear();
-      choice.error = "--emulate: unknown profile \"" + name + "\"; known profiles: " + KnownList();
-      return choice;
+      return refuse("unknown profile \"" + name + "\"; known profiles: " + KnownList());
+    }
+    if (at != std::string::npos && file.empty()) {
+      return refuse(name + "@ needs the file that keeps the drive: " + name + "@FILE");
+    }
+    if (!file.empty() &&
+        std::find(choice.files.begin(), choice.files.end(), file) != choice.files.end()) {
+      return refuse("the file " + file + " is named for two drives; give each its own");
     }
     choice.profiles.push_back(name);
+    choice.files.push_back(file);
     if (comma == std::string::npos) break;
     start = comma + 1;
   }

@@ -25,6 +25,7 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
     }
     options.emulate = true;
     options.profiles = std::move(choice->profiles);
+    options.driveFiles = std::move(choice->files);
     options.replayFile = std::move(choice->replayFile);
     return TOptionResult::Taken;
   }
@@ -120,9 +121,10 @@ std::string StartupOptionsHelp() {
       names += word;
     }
   }
-  return "  --emulate[=PROFILE[,PROFILE...]]\n"
+  return "  --emulate[=PROFILE[@FILE][,PROFILE[@FILE]...]]\n"
          "                attach virtual drives instead of real ones (default profile\n"
-         "                \"default\"; the computer is never restarted)\n" +
+         "                \"default\"; the computer is never restarted); PROFILE@FILE\n"
+         "                keeps that drive's memory and revision in FILE between runs\n" +
          names +
          "\n"
          "  --transport=NAME, --transport NAME\n"

@@ -19,6 +19,9 @@ struct TStartupOptions {
   // profile name, in the order given ("default" when no list is given).
   bool emulate = false;
   std::vector<std::string> profiles;
+  // Beside each profile (same length as profiles, or empty): the file that keeps that
+  // drive between runs (--emulate=PROFILE@FILE), "" for none.
+  std::vector<std::string> driveFiles;
   // --transport=aspi (or TAVOFLASH_TRANSPORT=aspi): the sg-driver transport instead of
   // the pass-through one.
   bool aspi = false;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "drive/printable_text.h"
+#include "session/revision_policy.h"
 
 namespace tavo {
 
@@ -117,12 +118,15 @@ TRunFacts RefusedFacts(const std::string& why, const std::string& program) {
   return facts;
 }
 
-TRunFacts CurrentFacts(const std::string& device, const std::string& revision) {
+TRunFacts CurrentFacts(const std::string& device, const std::string& revision,
+                       const std::string& imageRevision) {
   TRunFacts facts;
-  facts.outcome = TOutcomeClass::Current;
+  facts.outcome = CompareRevisions(revision, imageRevision) == TRevisionChange::Older
+                      ? TOutcomeClass::Newer
+                      : TOutcomeClass::Current;
   facts.device = device;
   facts.newRevision = revision;
-  facts.imageRevision = revision;
+  facts.imageRevision = imageRevision;
   return facts;
 }
 
@@ -156,6 +160,10 @@ std::string OutcomeText(const TRunFacts& facts) {
       return "Nothing to do: " + (facts.device.empty() ? std::string("the drive") : facts.device) +
              " is already at " + facts.newRevision +
              ", the image's revision. Nothing that writes was sent to it.";
+    case TOutcomeClass::Newer:
+      return "Nothing to do: " + (facts.device.empty() ? std::string("the drive") : facts.device) +
+             " is at " + facts.newRevision + ", newer than the image's " + facts.imageRevision +
+             ". Nothing that writes was sent to it.";
   }
   return {};
 }
@@ -175,6 +183,8 @@ std::string OutcomeSummary(const TRunFacts& facts) {
       return "Refused: nothing sent";
     case TOutcomeClass::Current:
       return "Nothing to do: already at " + facts.newRevision;
+    case TOutcomeClass::Newer:
+      return "Nothing to do: at " + facts.newRevision + ", newer than " + facts.imageRevision;
   }
   return {};
 }
@@ -191,6 +201,8 @@ const char* OutcomeClassName(TOutcomeClass outcome) {
       return "refused";
     case TOutcomeClass::Current:
       return "current";
+    case TOutcomeClass::Newer:
+      return "newer";
   }
   return "written_unverified";
 }
@@ -199,6 +211,7 @@ int OutcomeExitStatus(TOutcomeClass outcome) {
   switch (outcome) {
     case TOutcomeClass::Verified:
     case TOutcomeClass::Current:
+    case TOutcomeClass::Newer:
       return kExitVerified;
     case TOutcomeClass::NothingWritten:
       return kExitFailed;

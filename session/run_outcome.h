@@ -29,6 +29,7 @@ enum class TOutcomeClass {
   Verified,           // the read-back checksum matched
   Refused,            // refused before anything was sent (drive busy, battery, the user)
   Current,            // --if-needed: the drive already reports the image's revision
+  Newer,              // --if-needed: the drive reports a newer revision than the image's
 };
 
 // What the outcome words are made from.
@@ -67,7 +68,10 @@ TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program);
 // A run refused before anything was sent; why: a sentence.
 TRunFacts RefusedFacts(const std::string& why, const std::string& program);
 // --if-needed: device already reports revision, the image's.
-TRunFacts CurrentFacts(const std::string& device, const std::string& revision);
+// --if-needed left the drive alone: Current when it reports the image's revision, Newer
+// when it reports a newer one.
+TRunFacts CurrentFacts(const std::string& device, const std::string& revision,
+                       const std::string& imageRevision);
 
 // True when a verified run's drive reports the image's revision.
 bool ReportsImageRevision(const TRunFacts& facts);

@@ -658,11 +658,17 @@ class TForm1Test : public QObject {
   // Before "&Start" the window says which drive a run writes and the revision change; a
   // failure line carries its plain explanation as its tooltip and in the status bar.
   void targetBeforeStartAndExplainedFailures() {
-    THarness h(Profiles({"default", "commit-unit-attention"}));
+    THarness h(Profiles({"default", "commit-unit-attention", "newer"}));
     const QString first =
         "&Start flashes drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.05 to 1.08.";
     QCOMPARE(h.Start()->toolTip(), first);
     QVERIFY(h.Find<QLabel>("StatusPanel0")->toolTip().endsWith(first));
+    h.form->SelDeviceChange(2);
+    const QString older =
+        "&Start flashes drive [2] emulated:sr2 (TAVO QRD-1040C) from 1.10 to "
+        "1.08 (an older revision: a downgrade).";
+    QCOMPARE(h.Start()->toolTip(), older);
+    QVERIFY(h.Find<QLabel>("StatusPanel0")->toolTip().endsWith(older));
     h.form->SelDeviceChange(1);
     QCOMPARE(h.Start()->toolTip(),
              QString("&Start flashes drive [1] emulated:sr1 (TAVO QRD-1040C) from 1.05 to 1.08."));

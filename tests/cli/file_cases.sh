@@ -7,6 +7,10 @@
 #   list-keeps-logs  --list, and a look-up that finds no drive, leave the run logs alone
 #   bad-transport    a bad TAVOFLASH_TRANSPORT stops a run but not --help or --version
 #   replay-no-file   --emulate=replay: with a device or a folder is refused at once
+#   drive-file       a virtual drive kept in a file (--emulate=PROFILE@FILE): a flash made
+#                    by one run is what the next runs see, on both transports; a damaged or
+#                    foreign file is refused (exit 2, naming it) before any drive is used,
+#                    and kept as it was
 # Usage: file_cases.sh CLI CASE
 set -uo pipefail
 cli=$1
@@ -67,6 +71,29 @@ case $case_name in
     only_line "tavoflash-cli: --emulate=replay: /dev/zero is not a regular file (a device, a FIFO or a socket), not a recording"
     run 2 --emulate=replay:"$work" --check
     only_line "tavoflash-cli: --emulate=replay: $work is a folder, not a recording"
+    ;;
+  drive-file)
+    drive=$work/sr0.vdrive
+    run 0 --emulate=default@"$drive" --list
+    grep -qF "1.05  emulated:sr0" "$work/out" || fail "the new drive does not report 1.05"
+    [ -s "$drive" ] || fail "the drive's file was not made"
+    run_timeout=60 run 0 --emulate=default@"$drive" --yes
+    run 0 --emulate=default@"$drive" --list --transport aspi
+    grep -qF "1.08  emulated:sr0" "$work/out" || fail "the next run does not see 1.08"
+    run 0 --emulate=default@"$drive" --yes --if-needed
+    grep -qF "already at 1.08" "$work/err" || fail "--if-needed does not see 1.08"
+    head -c 1000 "$drive" >"$work/cut.vdrive"
+    cp "$work/cut.vdrive" "$work/cut.before"
+    run 2 --emulate=default@"$work/cut.vdrive" --list --record "$work/rec.jsonl"
+    only_line "tavoflash-cli: --emulate: the virtual drive file $work/cut.vdrive is damaged: it is cut short (1000 bytes); remove it to start the drive again from its profile"
+    [ ! -e "$work/rec.jsonl" ] || fail "the drive session was opened"
+    cmp -s "$work/cut.vdrive" "$work/cut.before" || fail "the damaged file was changed"
+    echo "not a drive" >"$work/foreign"
+    run 2 --emulate=default@"$work/foreign" --yes
+    grep -qF "$work/foreign is not a virtual drive file" "$work/err" || fail "a foreign file"
+    run 2 --emulate=newer@"$drive" --list
+    grep -qF "holds a drive of profile \"default\", not \"newer\"" "$work/err" ||
+      fail "another profile's file"
     ;;
   *)
     fail "unknown case $case_name"

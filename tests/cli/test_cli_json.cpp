@@ -241,7 +241,8 @@ TEST_F(CliFlowTest, EveryProfileOnBothTransportsGivesConformingEventsThatAgreeWi
     }
     // The run logs of both runs (none for a drive already current) and --history.
     const std::vector<TPastRun> history = ReadRunHistory(dir_ + "/tavoflash");
-    if (cls == "current") {
+    // No run log for a drive already current, nor for a downgrade refused before the run.
+    if (cls == "current" || (cls == "refused" && oldRevision == "1.10")) {
       EXPECT_TRUE(o["log"].is_null());
       EXPECT_TRUE(history.empty());
       return;
@@ -272,7 +273,7 @@ TEST_F(CliFlowTest, EveryProfileOnBothTransportsGivesConformingEventsThatAgreeWi
         EXPECT_EQ(json.code, 2);
         continue;
       }
-      agree(json, text, profile == "current" ? "1.08" : "1.05");
+      agree(json, text, profile == "current" ? "1.08" : profile == "newer" ? "1.10" : "1.05");
     }
   }
   // A device that refused its only writing command as an illegal request is unchanged; a
@@ -311,6 +312,34 @@ TEST_F(CliFlowTest, IfNeededLeavesACurrentDriveAloneAndWithoutItTheDriveIsFlashe
   EXPECT_FALSE(WritingCommands(0).empty());
   EXPECT_EQ(Run({"current"}, {}, false).code, 0);
   EXPECT_FALSE(WritingCommands(0).empty());
+}
+
+TEST_F(CliFlowTest, ADowngradeNeedsAllowOlderWithYesAndIfNeededLeavesANewerDriveAlone) {
+  const TResult refused = Run({"newer"}, {}, false);
+  EXPECT_EQ(refused.code, 4);
+  EXPECT_THAT(refused.err, HasSubstr("it reports 1.10, newer than the image's 1.08, and --yes "
+                                     "alone does not install an older revision: give "
+                                     "--allow-older to do so."));
+  EXPECT_THAT(WritingCommands(0), ::testing::IsEmpty());
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/tavoflash"));
+
+  TCliOptions allowOlder;
+  allowOlder.allowOlder = true;
+  EXPECT_EQ(Run({"newer"}, allowOlder, false).code, 0);
+  EXPECT_FALSE(WritingCommands(0).empty());
+
+  TCliOptions ifNeeded;
+  ifNeeded.ifNeeded = true;
+  ifNeeded.allowOlder = true;
+  const TResult left = Run({"newer"}, ifNeeded, true);
+  EXPECT_EQ(left.code, 0);
+  EXPECT_THAT(WritingCommands(0), ::testing::IsEmpty());
+  const auto outcomes = OfKind(CheckedEvents(left.out), "outcome");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0]["class"], "newer");
+  EXPECT_EQ(outcomes[0]["old_revision"], "1.10");
+  EXPECT_EQ(outcomes[0]["changed"], false);
+  EXPECT_THAT(outcomes[0]["text"].get<std::string>(), HasSubstr("newer than the image's 1.08"));
 }
 
 TEST_F(CliFlowTest, DriveAllFlashesEachInTurnAndStopsAfterAnUnverifiedOne) {

@@ -133,6 +133,18 @@ TEST(CliStartup, TheLastQuestionNamesTheTargetAndTheRevisionChange) {
     EXPECT_THAT(test::ReadStream(s.out), HasSubstr(question + (yes ? " yes\n" : " [y/N] ")));
     EXPECT_TRUE(s.rig.Commands(TCommandKind::WritePatch).empty());
   }
+  // A change that is no upgrade is named.
+  for (const auto& [profile, change] : std::vector<std::pair<std::string, std::string>>{
+           {"newer", "from 1.10 to 1.08 (an older revision: a downgrade)?"},
+           {"current", "from 1.08 to 1.08 (the same revision: reinstall)?"}}) {
+    TCliOptions options;
+    options.yes = true;
+    TCliStart s({profile}, options);
+    ASSERT_EQ(s.outcome, TStartupOutcome::Ready);
+    TCliStartupHooks hooks(options, s.out, s.err, s.in);
+    hooks.ConfirmTarget(SelectedTarget(*s.rig.atapi, s.rig.state));
+    EXPECT_THAT(test::ReadStream(s.out), HasSubstr(change + " yes\n"));
+  }
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST(Profiles, NamesAreExactlyTheKnownSet) {
       "default",     "normal-mode", "commit-illegal",  "commit-paramlen",  "commit-unit-attention",
       "never-ready", "no-medium",   "legacy-unlisted", "other-family",     "no-marker",
       "bad-verify",  "unsupported", "bank4-refused",   "download-illegal", "lenient",
-      "current"};
+      "current",     "newer",       "unstable-read"};
   EXPECT_EQ(ProfileNames(), expected);
   for (const auto& name : expected) EXPECT_EQ(FindProfile(name)->name, name);
   EXPECT_FALSE(FindProfile("Default"));
@@ -198,6 +198,32 @@ TEST(Profiles, CurrentFirmwareIsBankZeroBeforeAndAfterAFlash) {
   EXPECT_EQ(std::string(inq.begin() + 32, inq.begin() + 36), "1.08");
   EXPECT_EQ(inq[38], 'T');
   EXPECT_EQ(inq[39], '7');
+}
+
+// Two reads of a whole bank never agree, and never change the memory; a stable drive's
+// reads are its memory.
+TEST(Profiles, UnstableReadsDifferFromReadToReadAndLeaveTheMemoryAlone) {
+  const auto readBank = [](TDriveHarness& h, uint8_t bank) {
+    std::vector<uint8_t> out;
+    for (uint32_t offset = 0; offset < scsi::kBankSize; offset += scsi::kMemoryPieceLength) {
+      std::vector<uint8_t> piece(scsi::kMemoryPieceLength);
+      EXPECT_EQ(h.In(ReadMemoryCdb(bank, static_cast<uint16_t>(offset)), piece).status, 0);
+      out.insert(out.end(), piece.begin(), piece.end());
+    }
+    return out;
+  };
+  TDriveHarness unstable("unstable-read");
+  const std::vector<uint8_t> memory = unstable.drive.Flash();
+  for (uint8_t bank = 0; bank < scsi::kMaxBanks; ++bank) {
+    EXPECT_NE(readBank(unstable, bank), readBank(unstable, bank)) << int{bank};
+  }
+  EXPECT_NE(Firmware(unstable), Firmware(unstable));
+  EXPECT_EQ(unstable.drive.Flash(), memory);
+
+  TDriveHarness stable;
+  const std::vector<uint8_t> bank3 = readBank(stable, 3);
+  EXPECT_TRUE(
+      std::equal(bank3.begin(), bank3.end(), stable.drive.Flash().begin() + 3 * scsi::kBankSize));
 }
 
 }  // namespace

@@ -33,5 +33,23 @@ TEST(EmulateOption, UnknownOrEmptyNamesAreErrorsListingTheKnownOnes) {
             std::string::npos);
 }
 
+// Each drive may have its own file; a file names one drive only, and "name@" needs one.
+TEST(EmulateOption, FilesGoWithTheirDriveAndServeOneDriveOnly) {
+  const TEmulateChoice c = ParseEmulateOption(std::string("default@a.vdrive,newer,current@b@c"));
+  ASSERT_TRUE(c.Ok()) << c.error;
+  EXPECT_EQ(c.profiles, (std::vector<std::string>{"default", "newer", "current"}));
+  EXPECT_EQ(c.files, (std::vector<std::string>{"a.vdrive", "", "b@c"}));
+  for (const auto& [value, says] : std::vector<std::pair<std::string, std::string>>{
+           {"default@", "default@ needs the file"},
+           {"default@x,newer@x", "the file x is named for two drives"},
+           {"nope@x", "unknown profile \"nope\""},
+           {"@x", "empty profile name"}}) {
+    const TEmulateChoice bad = ParseEmulateOption(value);
+    EXPECT_FALSE(bad.Ok()) << value;
+    EXPECT_NE(bad.error.find(says), std::string::npos) << value << ": " << bad.error;
+    EXPECT_TRUE(bad.profiles.empty() && bad.files.empty()) << value;
+  }
+}
+
 }  // namespace
 }  // namespace tavo
