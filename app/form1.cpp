@@ -293,9 +293,11 @@ void TForm1::BitBtn2Click() {
   const std::string device = SelectedDevice(state_, atapi_);
   worker_ = std::thread([this, device] {
     runFacts_ = TRunFacts{};  // refused by the guard: nothing was sent
+    backupRefused_ = false;
     if (guard_.Begin(device, [this](const std::string& line) { AddLog(line); })) {
       engine_.BitBtn2Click();
       runFacts_ = FactsOfRun(engine_, "TAVOFlash");
+      backupRefused_ = engine_.LastRunBackupRefused();
       // The new revision is read while the drive is still held: the last drive command.
       if (engine_.LastRunVerified()) runFacts_.newRevision = ReadDriveRevision(atapi_);
     }

@@ -100,7 +100,12 @@ void TForm1::ShowOutcome() {
           runItem_, QString::fromLatin1(state_.items[static_cast<size_t>(runItem_)].c_str()));
     }
   }
-  const std::string text = OutcomeText(facts);
+  const std::string text = backupRefused_
+                               ? std::string(
+                                     "Refused: nothing was sent that writes, because the drive's "
+                                     "firmware could not be backed up first (the lines above say "
+                                     "why). The drive is unchanged.")
+                               : OutcomeText(facts);
   // The outcome is the window's own text, not the procedure's: it goes to the list only,
   // the run log receives it once as the outcome.
   for (const std::string& line : WrapWords(text, kOutcomeLineWidth)) {
@@ -111,12 +116,15 @@ void TForm1::ShowOutcome() {
   }
   ListBox1->setCurrentRow(ListBox1->count() - 1);
   ListBox1->scrollToBottom();
-  StatusPanel0->setText(QString::fromStdString(OutcomeSummary(facts)));
+  StatusPanel0->setText(
+      QString::fromStdString(backupRefused_ ? "Refused: nothing sent" : OutcomeSummary(facts)));
   // The status bar's tip: the outcome, and what the failure line that ended the run means.
   StatusPanel0->setToolTip(
       QString::fromStdString(lastExplanation_.empty() ? text : text + "\n\n" + lastExplanation_));
   lastExplanation_.clear();
-  if (record_ != nullptr) {
+  if (record_ != nullptr && backupRefused_) {
+    record_->EndRefused(text);
+  } else if (record_ != nullptr) {
     record_->End(facts, text);
   }
   if (runEnded_) {

@@ -60,6 +60,11 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
                                "the run was refused before it began (the lines above "
                                "say why).");
       parts.record.EndRefused(outcome.text);
+    } else if (parts.engine.LastRunBackupRefused()) {
+      outcome = RefusedOutcome(outcome,
+                               "the drive's firmware could not be backed up before the first "
+                               "write (the lines above say why).");
+      parts.record.EndRefused(outcome.text);
     } else {
       TRunFacts facts = FactsOfRun(parts.engine, kProgram);
       facts.newRevision = newRevision;
@@ -76,6 +81,7 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
       parts.record.End(facts, outcome.text);
     }
     outcome.logPath = parts.record.Log().Path();
+    if (ran) outcome.backupPath = parts.engine.LastBackupPath();
     parts.report.Outcome(outcome);
   };
   steps.beforeSignalEnd = [&](int signal) { parts.report.Signal(signal); };

@@ -19,6 +19,8 @@ struct TCliOptions {
   bool json = false;       // JSON Lines on standard output (cli/json_events.h)
   bool ifNeeded = false;   // leave a drive alone that already reports the image's revision
   bool history = false;    // list the runs kept in the run logs; no drive is looked at
+  bool restore = false;    // --restore: flash a backup back, or list them without a file
+  std::string restoreFile;
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.

@@ -26,7 +26,9 @@ int RunGuardedFlash(TFlashEngine& engine, const TFlashState& state, const TAtapi
     if (guard.Begin(SelectedDevice(state, atapi),
                     [&ui](const std::string& line) { ui.AddLog(line); })) {
       engine.BitBtn2Click();
-      code = DriveResultExit(DriveResultOf(FactsOfRun(engine, "tavoflash-cli").outcome));
+      code = engine.LastRunBackupRefused()
+                 ? kExitRefused
+                 : DriveResultExit(DriveResultOf(FactsOfRun(engine, "tavoflash-cli").outcome));
       if (steps.whileHeld) steps.whileHeld();
     }
     guard.End();

@@ -65,6 +65,8 @@ void TFlashEngine::ClearRunFacts() {
   verifyFailure_ = TVerifyFailure::None;
   stop_ = TRunStop::None;
   nothingAttempted_ = false;
+  backupRefused_ = false;
+  backupPath_.clear();
   phase_.reset();
 }
 
@@ -96,6 +98,8 @@ void TFlashEngine::RunFlash() {
     if (!FamilyGate()) return;
     if (IsSpecialModelItem(state_.SelectedItemText())) state_.selectedIsSpecialModel = 1;
     if (!CheckModel()) return;
+    // The drive's memory is kept before the first command that writes (the patch refresh).
+    if (!BackUpDrive()) return;
     ReportPhase({.kind = TPhaseKind::RefreshingPatch});
     if (!RefreshPatchRegion()) return;
     if (state_.imageHasDesignMarker && state_.selectedIsSpecialModel && !CheckDesignMarker()) {
