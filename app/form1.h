@@ -73,6 +73,9 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
 
   // The run log every log line and each run's outcome go to (none: no log).
   void SetRunRecord(TRunRecord* record) { record_ = record; }
+  // Where each run keeps the drive's firmware before its first command that writes (none:
+  // the runs make no backup). It must outlive the window.
+  void SetBackupStore(TBackupStore* store) { engine_.SetBackupStore(store); }
   // Called once a run has ended and its outcome is shown; verified: it verified.
   void SetRunEndedHandler(std::function<void(bool verified)> handler) {
     runEnded_ = std::move(handler);
@@ -182,6 +185,7 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // what the run left the drive in and, after a verified run, the revision the drive
   // reports now (read by the worker while it still held the drive).
   TRunFacts runFacts_;
+  // Written by the worker with runFacts_: the run stopped because no backup could be made.
   // The explanation of the last failure line of the run, kept for the outcome's tooltip.
   std::string lastExplanation_;
   // The check: GUI-thread state; the controls it locks get back the state they had.

@@ -19,8 +19,10 @@
 #include "app/raise_channel.h"
 #include "drive/clock.h"
 #include "image/firmware_image.h"
+#include "platform/backup_files.h"
 #include "platform/instance_lock.h"
 #include "platform/restart.h"
+#include "session/drive_backup.h"
 #include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/option_hints.h"
@@ -161,7 +163,11 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
   TQtDialogs qtDialogs;
   TQtAtapiSink sink(qtDialogs);
   TRealClock clock;
-  TDriveSession session(line.options, clock, sink, {"tavoflash", &EmbeddedImage()});
+  TDriveSession session(line.options, clock, sink,
+                        {.program = "tavoflash",
+                         .image = &EmbeddedImage(),
+                         .mode = "run",
+                         .backup = !line.options.noBackup});
   if (!session.Ok()) {
     std::fprintf(stderr, "tavoflash: %s\n", session.Error().c_str());
     return 2;
@@ -187,10 +193,13 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
                                                   .failure = nullptr});
   TRaiseChannel channel;
   channel.Listen();
+  // Declared before the window: a run the window waits for at its end may still use it.
+  TBackupKeeper keeper(BackupDirectory(), BackupSkipReason(line.options, session));
   TForm1 window(session.Atapi(), EmbeddedImage(), clock, dialogs, restarter);
   channel.SetWindow(&window);
   form = &window;
   window.SetRunRecord(&record);
+  window.SetBackupStore(&keeper);
   if (window.NoDriveFound()) {
     std::string why;
     for (const std::string& reason : NoDriveReasons(session.Atapi(), window.State().edit1)) {

@@ -90,6 +90,7 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
     }
     parts.record.End(facts, outcome.text);
     outcome.logPath = parts.record.Log().Path();
+    if (ran) outcome.backupPath = parts.engine.LastBackupPath();
     parts.report.Outcome(outcome);
   };
   steps.beforeSignalEnd = [&](int signal) { parts.report.Signal(signal); };

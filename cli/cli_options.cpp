@@ -33,6 +33,10 @@ void PrintCliUsage(std::FILE* to) {
                "                --yes for a run; see docs/json.md)\n"
                "  --history     list the runs kept in the run logs, newest first; no\n"
                "                drive is looked at\n"
+               "  --restore FILE, --restore=FILE\n"
+               "                flash a backup the program made back to its drive, with the\n"
+               "                same checks, last question and verification as any run\n"
+               "  --restore     alone: list the backups (drive, revision, date)\n"
                "  --help        show this text\n"
                "  --version     show the program's version and the image it carries\n"
                "Exit status: 0 verified or nothing to do, 1 failed with nothing written,\n"
@@ -79,10 +83,22 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       options.allowOlder = true;
     } else if (arg == "--history") {
       options.history = true;
+    } else if (arg == "--restore") {
+      // The file is the next argument unless that is another option: alone, it lists.
+      options.restore = true;
+      if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) options.restoreFile = args[++i];
+    } else if (arg.rfind("--restore=", 0) == 0) {
+      options.restore = true;
+      options.restoreFile = arg.substr(10);
+      if (options.restoreFile.empty()) {
+        error = "option '--restore=' needs a backup file";
+        return false;
+      }
     } else {
       std::vector<std::string> known = {"--drive",   "--yes",       "--reboot",
                                         "--list",    "--check",     "--json",
-                                        "--history", "--if-needed", "--allow-older"};
+                                        "--history", "--if-needed", "--allow-older",
+                                        "--restore"};
       known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
       error = UnknownOptionError(arg, known);
       return false;
@@ -141,7 +157,16 @@ bool CheckCliCombination(const TCliOptions& options, std::string& error) {
     error = "--list shows every matching drive: it does not go with --drive";
   } else if (options.json && options.check) {
     error = "--json does not go with --check";
-  } else if (options.json && !options.yes && !options.history && !options.list) {
+  } else if (options.restore && (options.check || options.list || options.history)) {
+    error = "--restore does not go with --check, --list or --history";
+  } else if (options.restore && options.allDrives) {
+    error =
+        "--restore writes one drive's backup back to that drive: it does not go with "
+        "--drive all";
+  } else if (options.restore && options.restoreFile.empty() && options.json) {
+    error = "--restore without a file lists the backups as text: it does not go with --json";
+  } else if (options.json && !options.yes && !options.history && !options.list &&
+             !(options.restore && options.restoreFile.empty())) {
     error = "--json needs --yes: a run with --json never asks a question";
   }
   return error.empty();

@@ -20,6 +20,8 @@ struct TCliOptions {
   bool ifNeeded = false;    // leave a drive alone that reports the image's revision or a newer one
   bool allowOlder = false;  // --yes may answer a downgrade (session/revision_policy.h)
   bool history = false;     // list the runs kept in the run logs; no drive is looked at
+  bool restore = false;    // --restore: flash a backup back, or list them without a file
+  std::string restoreFile;
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.

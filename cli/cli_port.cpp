@@ -59,11 +59,18 @@ int OverallPercent(const TPhase& phase, double within) {
     case TPhaseKind::CheckingDrive:
       percent = 5 * within;
       break;
+    case TPhaseKind::BackingUp: {
+      // Both reads of every bank: the first fills 5 to 10, the second 10 to 15.
+      const double banks = phase.banks > 0 ? phase.banks : 1;
+      const double done = ((phase.pass > 1 ? banks : 0) + phase.bank - 1 + within) / (2 * banks);
+      percent = 5 + 10 * std::clamp(done, 0.0, 1.0);
+      break;
+    }
     case TPhaseKind::RefreshingPatch:
-      percent = 5;
+      percent = 15;
       break;
     case TPhaseKind::SendingBank:
-      percent = ofBanks(10, 50);
+      percent = ofBanks(15, 45);
       break;
     case TPhaseKind::Committing:
       percent = 60;

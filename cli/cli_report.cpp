@@ -32,6 +32,9 @@ void TTextReport::Outcome(const TDriveOutcome& outcome) {
   if (!outcome.logPath.empty()) {
     std::fprintf(err_, "The log of this run: %s\n", outcome.logPath.c_str());
   }
+  if (!outcome.backupPath.empty()) {
+    std::fprintf(err_, "The drive's firmware before this run: %s\n", outcome.backupPath.c_str());
+  }
   std::fflush(err_);
 }
 

@@ -31,6 +31,7 @@ struct TDriveOutcome {
   std::string summary;      // a few words ("Verified: now 1.08; restart")
   std::string text;         // the paragraph: what happened, the drive's state, what to do
   std::string logPath;      // the run log, empty when none was written
+  std::string backupPath;   // the backup the run made before it wrote, empty when none
   bool Changed() const { return OutcomeChanged(result); }
 };
 

@@ -35,6 +35,8 @@ class TCliStartupHooks final : public TStartupHooks {
   // The last question before anything is written: which drive, and the revision change.
   // --yes answers it. False: the user said no (nothing was sent that writes).
   bool ConfirmTarget(const TFlashTarget& target);
+  // The last question in other words (a restore's); --yes answers it.
+  bool ConfirmLast(const std::string& question) { return Ask(question, "yes"); }
 
   // The exit code for a start-up that did not end Ready.
   int ExitCode(TStartupOutcome outcome) const;

@@ -19,6 +19,8 @@ const char* PhaseName(TPhaseKind kind) {
   switch (kind) {
     case TPhaseKind::CheckingDrive:
       return "checking_drive";
+    case TPhaseKind::BackingUp:
+      return "backing_up";
     case TPhaseKind::RefreshingPatch:
       return "refreshing_patch";
     case TPhaseKind::SendingBank:
@@ -70,7 +72,9 @@ void TJsonEvents::Line(const std::string& node, const std::string& text) {
 }
 
 void TJsonEvents::Phase(const std::string& node, const TPhase& phase) {
-  const bool banked = phase.kind == TPhaseKind::SendingBank || phase.kind == TPhaseKind::Verifying;
+  const bool backup = phase.kind == TPhaseKind::BackingUp;
+  const bool banked =
+      backup || phase.kind == TPhaseKind::SendingBank || phase.kind == TPhaseKind::Verifying;
   const bool waiting = phase.kind == TPhaseKind::WaitingForDrive;
   Emit("phase", {{"node", TextOrNull(node)},
                  {"name", PhaseName(phase.kind)},
@@ -79,6 +83,7 @@ void TJsonEvents::Phase(const std::string& node, const TPhase& phase) {
                  {"elapsed_s", waiting ? json(phase.elapsedSec) : json(nullptr)},
                  {"remaining_s",
                   waiting ? json(std::max(0, phase.limitSec - phase.elapsedSec)) : json(nullptr)},
+                 {"pass", backup ? json(phase.pass) : json(nullptr)},
                  {"text", PhaseText(phase)}});
 }
 
@@ -92,7 +97,8 @@ void TJsonEvents::Outcome(const TDriveOutcome& outcome) {
                    {"changed", outcome.Changed()},
                    {"summary", outcome.summary},
                    {"text", outcome.text},
-                   {"log", TextOrNull(outcome.logPath)}});
+                   {"log", TextOrNull(outcome.logPath)},
+                   {"backup", TextOrNull(outcome.backupPath)}});
 }
 
 void TJsonEvents::Error(const std::string& code, const std::string& message, int exitStatus) {

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,10 @@
 #include "flash/flash_engine.h"
 #include "flash/flash_state.h"
 #include "image/firmware_image.h"
+#include "platform/backup_files.h"
 #include "platform/restart.h"
+#include "session/drive_backup.h"
+#include "session/drive_report.h"
 #include "session/drive_session.h"
 #include "session/options.h"
 #include "session/output_files.h"
@@ -48,6 +52,20 @@ struct TJsonMode {
     if (human != nullptr && human != stderr) std::fclose(human);
   }
 };
+
+// --restore alone: the backups kept, oldest first, with the file to give --restore.
+int PrintBackups(std::FILE* out) {
+  const std::string folder = BackupDirectory();
+  const auto backups = ListBackups(folder);
+  if (backups.empty()) {
+    std::fprintf(out, "No backups in %s.\n", folder.empty() ? "(no folder)" : folder.c_str());
+    return kExitVerified;
+  }
+  for (const auto& [path, manifest] : backups) {
+    std::fprintf(out, "%s\n    %s\n", BackupLine(manifest).c_str(), path.c_str());
+  }
+  return kExitVerified;
+}
 
 int Run(int argc, char** argv) {
   // A reader that stops reading (a closed pipe, "| head") must never end the program, least
@@ -94,7 +112,18 @@ int Run(int argc, char** argv) {
     return PrintHistory(ReadRunHistory(TRunLog::DefaultDirectory()), json.on ? &events : nullptr,
                         stdout);
   }
-  if (json.on) events.Start(EmbeddedImage(), line.options);
+  if (options.restore && options.restoreFile.empty()) return PrintBackups(stdout);
+  // A restore flashes the backup instead of the image the program carries, once the file
+  // proved to be a whole backup this program made.
+  std::optional<TLoadedBackup> backup;
+  std::optional<TFirmwareImage> backupImage;
+  if (!options.restoreFile.empty()) {
+    backup = LoadBackup(options.restoreFile, error);
+    if (!backup) return fail("backup", error, false);
+    backupImage.emplace(backup->container);
+  }
+  const TFirmwareImage& image = backupImage ? *backupImage : EmbeddedImage();
+  if (json.on) events.Start(image, line.options);
 
   if (const std::string bad = CheckOutputFiles(line.options); !bad.empty()) {
     return fail("output_file", bad, false);
@@ -106,10 +135,11 @@ int Run(int argc, char** argv) {
   TAtapiSink& sink = json.on ? static_cast<TAtapiSink&>(jsonSink) : textSink;
   TDriveSession session(line.options, clock, sink,
                         {.program = "tavoflash-cli",
-                         .image = &EmbeddedImage(),
+                         .image = &image,
                          .mode = options.check  ? "check"
                                  : options.list ? "list"
-                                                : "run"});
+                                                : "run",
+                         .backup = !line.options.noBackup});
   if (!session.Ok()) return fail("session", session.Error(), false);
 
   if (options.check) {
@@ -153,7 +183,7 @@ int Run(int argc, char** argv) {
                                                                 .restarter = &restarter,
                                                                 .logTap = portOptions.logTap,
                                                                 .human = textPort.get()});
-    jsonReport = std::make_unique<TJsonReport>(events, ImageIdentity(EmbeddedImage()),
+    jsonReport = std::make_unique<TJsonReport>(events, ImageIdentity(image),
                                                json.humanWatches ? &textReport : nullptr);
     port = jsonPort.get();
   } else {
@@ -162,11 +192,17 @@ int Run(int argc, char** argv) {
   }
 
   TFlashState state;
-  TFlashEngine engine(state, session.Atapi(), EmbeddedImage(), *port, clock);
+  TFlashEngine engine(state, session.Atapi(), image, *port, clock);
+  TBackupKeeper keeper(BackupDirectory(), BackupSkipReason(line.options, session));
+  engine.SetBackupStore(&keeper);
+  if (backup) {
+    engine.SetRestore(true);
+    engine.SetExpectedMemorySha256(backup->manifest.memorySha256);
+  }
   TCliStartupHooks hooks(options, json.on ? json.human : stdout, json.human);
   hooks.SetDrives(session.Atapi());
   TCliFlashParts parts{.options = options,
-                       .image = EmbeddedImage(),
+                       .image = image,
                        .engine = engine,
                        .state = state,
                        .atapi = session.Atapi(),
@@ -182,8 +218,10 @@ int Run(int argc, char** argv) {
   }
   // The last question before the first command that writes to each drive: which drive,
   // which change (--yes answers it).
-  parts.beforeRun = [&hooks, &session](const TFlashState& selected) {
-    return hooks.ConfirmTarget(SelectedTarget(session.Atapi(), selected));
+  parts.beforeRun = [&hooks, &session, &backup](const TFlashState& selected) {
+    const TFlashTarget target = SelectedTarget(session.Atapi(), selected);
+    if (backup) return hooks.ConfirmLast(RestoreQuestion(TargetText(target), backup->manifest));
+    return hooks.ConfirmTarget(target);
   };
   return RunCliFlash(parts);
 }

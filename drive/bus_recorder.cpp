@@ -45,6 +45,7 @@ void TBusRecorder::WriteHeader(const TRecordingHeader& header) {
                                  {"transport", header.aspi ? "aspi" : "sptd"},
                                  {"data_out_hex_limit", rec::kDataOutHexLimit}};
   if (!header.mode.empty()) line["mode"] = header.mode;
+  if (header.backup) line["backup"] = *header.backup;
   writer_(line.dump());
 }
 

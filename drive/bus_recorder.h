@@ -32,6 +32,9 @@ struct TRecordingHeader {
   std::string kernel;          // "Linux 6.1.0-18-amd64 x86_64"
   bool aspi = false;           // the transport the session uses
   std::string mode;            // what the program did: "run", "check" or "list"
+  // Whether a run reads the drive into a backup before it writes. Recordings made before
+  // backups existed have no such field: a replay of one makes no backup either.
+  std::optional<bool> backup;
 };
 
 // Numbers the commands and stamps the lines; shared by the two recording ports.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "firmware/packer.h"
 #include "image/firmware_image.h"
+#include "image/packer.h"
 #include "image/scramble_scheme.h"
 
 namespace tavo::demo {

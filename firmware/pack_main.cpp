@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/packer.h"
+#include "image/packer.h"
 
 namespace {
 

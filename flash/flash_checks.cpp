@@ -52,7 +52,7 @@ bool TFlashEngine::FamilyGate() {
     ui_.AddLog("Err: Cannot update this device use this update file!!");
     return false;
   }
-  return CheckFamily();
+  return restore_ || CheckFamily();
 }
 
 bool TFlashEngine::CheckModel() {

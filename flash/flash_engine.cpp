@@ -77,6 +77,8 @@ void TFlashEngine::ClearRunFacts() {
   verifyFailure_ = TVerifyFailure::None;
   stop_ = TRunStop::None;
   nothingAttempted_ = false;
+  backupRefused_ = false;
+  backupPath_.clear();
   phase_.reset();
 }
 
@@ -108,6 +110,8 @@ void TFlashEngine::RunFlash() {
     if (!FamilyGate()) return;
     if (IsSpecialModelItem(state_.SelectedItemText())) state_.selectedIsSpecialModel = 1;
     if (!CheckModel()) return;
+    // The drive's memory is kept before the first command that writes (the patch refresh).
+    if (!BackUpDrive()) return;
     ReportPhase({.kind = TPhaseKind::RefreshingPatch});
     // A run the marker check will stop writes nothing: the search is made first in the
     // firmware as the rewrite will leave it (what the read-only check predicts), and once

@@ -12,6 +12,7 @@
 
 #include "drive/atapi.h"
 #include "drive/clock.h"
+#include "flash/backup_store.h"
 #include "flash/flash_state.h"
 #include "flash/phase.h"
 #include "flash/user_port.h"
@@ -117,6 +118,22 @@ class TFlashEngine {
   // True when a list item names the model that also gets the design-marker check.
   static bool IsSpecialModelItem(const std::string& item);
 
+  // Where the run keeps the drive's memory before its first command that writes; nullptr
+  // (the default): the run makes no backup. The store must outlive the runs.
+  void SetBackupStore(TBackupStore* store) { backupStore_ = store; }
+  // True when the last run stopped because the backup could not be made (a read failed,
+  // the two reads differed, or the copy could not be kept): nothing was written.
+  bool LastRunBackupRefused() const { return backupRefused_; }
+  // Where the last run's backup was kept; empty when it made none.
+  const std::string& LastBackupPath() const { return backupPath_; }
+  // A restore: the verification also compares the SHA-256 of everything it reads back
+  // with this one (lower-case hex); empty: the 16-bit sum alone decides.
+  void SetExpectedMemorySha256(std::string sha256) { expectedSha256_ = std::move(sha256); }
+  // The image is a backup of this drive model's own firmware: the family comparison is
+  // left out (the firmware the drive runs now may name another family than the one it was
+  // backed up from); the legacy family's model list still applies.
+  void SetRestore(bool restore) { restore_ = restore; }
+
   bool FamilyGate();
   bool CheckFamily();
   bool CheckModel();
@@ -130,6 +147,9 @@ class TFlashEngine {
   // planned rewrite (none: no rewrite) will leave it. Logs the same line as the search after
   // the refresh when it fails.
   bool PredictDesignMarker(const std::optional<TPatchRewrite>& rewrite);
+  // Reads every byte a run may rewrite, twice, and hands the copy to the backup store.
+  // False (logged) when a read failed, the reads differ or the copy was not kept.
+  bool BackUpDrive();
   // What RefreshPatchRegion reads and decides, with reading commands only. False: a
   // working buffer was not obtained (logged). rewrite: set when the region must be
   // rewritten.
@@ -170,6 +190,11 @@ class TFlashEngine {
   // family and keeps the rows that match in state.familyRows. Without one it logs the "(4)"
   // line and returns false.
   bool FindFamilyDrives(const std::string& identity);
+  // How many bytes of each bank of the image's layout a run may rewrite.
+  std::vector<uint32_t> BackupLengths();
+  // One read of those bytes for the backup; false when a read failed.
+  bool ReadBackupPass(const std::vector<uint32_t>& lengths, int pass,
+                      std::vector<std::vector<uint8_t>>& banks);
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
   uint16_t BankLength(unsigned bank) const;
 
@@ -201,6 +226,12 @@ class TFlashEngine {
   TVerifyFailure verifyFailure_ = TVerifyFailure::None;
   TRunStop stop_ = TRunStop::None;
   bool nothingAttempted_ = false;
+  TBackupStore* backupStore_ = nullptr;
+  bool backupRefused_ = false;
+  std::string backupPath_;
+  std::string expectedSha256_;
+  bool restore_ = false;
+  std::vector<uint8_t> readBack_;  // what the verification read, kept for a restore's digest
   // Resets what the last run's facts say.
   void ClearRunFacts();
   std::optional<TPhase> phase_;

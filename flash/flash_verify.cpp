@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "drive/recording_format.h"
 #include "drive/scsi.h"
 #include "flash/flash_engine.h"
 
@@ -20,7 +21,9 @@ bool TFlashEngine::VerifyFlash() {
     verifyFailure_ = TVerifyFailure::ReadFailed;
   } else if (uniform) {
     verifyFailure_ = TVerifyFailure::BlankReadBack;
-  } else if (*sum != state_.header.Checksum) {
+  } else if (*sum != state_.header.Checksum ||
+             (!expectedSha256_.empty() && rec::Sha256Hex(readBack_) != expectedSha256_)) {
+    // A restore also compares the whole read-back with the backup's digest.
     verifyFailure_ = TVerifyFailure::Mismatch;
   } else {
     verifyFailure_ = TVerifyFailure::None;
@@ -34,6 +37,7 @@ std::optional<uint16_t> TFlashEngine::ReadBackChecksum(bool* uniform) {
   uint32_t sum = 0;
   std::optional<uint8_t> first;
   bool same = true;
+  readBack_.clear();
   SetRange(0, progressMax_);
   for (uint16_t i = 0; i < state_.header.BankCount; ++i) {
     const uint32_t len = BankLength(i);
@@ -50,6 +54,7 @@ std::optional<uint16_t> TFlashEngine::ReadBackChecksum(bool* uniform) {
         return std::nullopt;
       }
       const uint32_t n = std::min<uint32_t>(scsi::kMemoryPieceLength, len - offset);
+      if (!expectedSha256_.empty()) readBack_.insert(readBack_.end(), piece, piece + n);
       for (uint32_t k = 0; k < n; ++k) {
         sum += piece[k];
         if (!first) first = piece[k];

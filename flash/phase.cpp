@@ -9,6 +9,8 @@ std::string PhaseText(const TPhase& phase) {
   switch (phase.kind) {
     case TPhaseKind::CheckingDrive:
       return "checking the drive";
+    case TPhaseKind::BackingUp:
+      return "backing up bank " + ofBanks() + ", read " + std::to_string(phase.pass) + " of 2";
     case TPhaseKind::RefreshingPatch:
       return "refreshing the patch region";
     case TPhaseKind::SendingBank:

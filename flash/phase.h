@@ -9,6 +9,7 @@ namespace tavo {
 
 enum class TPhaseKind {
   CheckingDrive,    // identity, family and model checks; nothing written yet
+  BackingUp,        // reading bank `bank` of `banks` for the backup, read `pass` of 2
   RefreshingPatch,  // comparing and, when it differs, rewriting the patch region
   SendingBank,      // bank `bank` of `banks` goes to the drive
   Committing,       // the drive is told to program what it received
@@ -22,6 +23,7 @@ struct TPhase {
   int banks = 0;
   int elapsedSec = 0;  // WaitingForDrive only
   int limitSec = 0;    // WaitingForDrive only
+  int pass = 0;        // BackingUp only: 1 or 2
 };
 
 // "checking the drive", "sending bank 3 of 8", "waiting for the drive to finish
@@ -32,7 +34,9 @@ std::string PhaseText(const TPhase& phase);
 // is another phase or bank than last, or 10 more seconds of a wait; always true without a
 // last report.
 inline bool WorthReporting(const std::optional<TPhase>& last, const TPhase& now) {
-  if (!last || last->kind != now.kind || last->bank != now.bank) return true;
+  if (!last || last->kind != now.kind || last->bank != now.bank || last->pass != now.pass) {
+    return true;
+  }
   return now.kind == TPhaseKind::WaitingForDrive && now.elapsedSec - last->elapsedSec >= 10;
 }
 

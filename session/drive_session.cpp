@@ -26,6 +26,7 @@ struct TDriveSession::TImpl {
   std::unique_ptr<TRecordingAspiPort> recordingAspi;
   bool initialized = false;
   bool emulated = false;
+  bool replayWithoutBackup = false;
   std::string error;
 
   // Records the ports when asked to, then constructs the program-wide object.
@@ -56,6 +57,9 @@ bool TDriveSession::TImpl::OpenReplay(const std::string& path, const std::string
       return false;
     }
   }
+  const auto backup = recording->header.find("backup");
+  replayWithoutBackup =
+      backup == recording->header.end() || !backup->is_boolean() || !backup->get<bool>();
   config.passThrough = !recording->aspi;
   replay = std::make_unique<TReplayBus>(
       std::move(*recording), clock,
@@ -84,6 +88,7 @@ bool TDriveSession::TImpl::StartRecording(const TStartupOptions& options,
   header.kernel = KernelDescription();
   header.aspi = !config.passThrough;
   header.mode = identity.mode;
+  if (identity.mode == "run") header.backup = identity.backup;
   recorder->WriteHeader(header);
   // Only the port the session talks through is recorded.
   if (config.passThrough && config.passThroughPort != nullptr) {
@@ -181,6 +186,10 @@ TVirtualBus* TDriveSession::Bus() {
 }
 TReplayBus* TDriveSession::Replay() {
   return impl_->replay.get();
+}
+
+bool TDriveSession::ReplayWithoutBackup() const {
+  return impl_->replay != nullptr && impl_->replayWithoutBackup;
 }
 
 }  // namespace tavo

@@ -43,6 +43,8 @@ struct TSessionIdentity {
   // read-only check) or "list". A recording notes it, and a replay of a recording made in
   // the other of run and check is refused before anything is sent.
   std::string mode = "run";
+  // A run reads the drive into a backup before it writes (false with --no-backup).
+  bool backup = true;
 };
 
 // The ports the options call for, and the program-wide TAtapi built on them through
@@ -75,6 +77,10 @@ class TDriveSession {
   TVirtualBus* Bus();
   // The drive answering from a recording, nullptr unless --emulate=replay:FILE.
   TReplayBus* Replay();
+  // A replay of a recording whose runs made no backup (made with --no-backup, or before
+  // backups existed): the replayed run must not make one either, or it would send reads the
+  // recording does not hold.
+  bool ReplayWithoutBackup() const;
 
  private:
   struct TImpl;

@@ -50,6 +50,17 @@ constexpr TExplanation kTable[] = {
      "Err:The firmware is not support this device!!(7)",
      "Asked after the failure, the drive's flash status was 0 (nothing attempted), or the "
      "drive did not answer. The outcome says what the drive took and what to do."},
+    {TMatch::Exact, "Err:Backup read fail !!", "Err:Backup read fail !!",
+     "The drive did not let its firmware be read for the backup made before every write, so "
+     "nothing was written: the drive is unchanged. Check the drive's connection and run %P "
+     "again."},
+    {TMatch::Exact, "Err:Backup read unstable !!", "Err:Backup read unstable !!",
+     "The drive's firmware read differently twice in a row, so no trustworthy backup could be "
+     "made and nothing was written: the drive is unchanged. Check the drive's connection and "
+     "run %P again."},
+    {TMatch::Exact, "Err:Backup save fail !!", "Err:Backup save fail !!",
+     "The backup of the drive's firmware could not be written to disk (the line above says "
+     "why), so nothing was written to the drive. Free some disk space and run %P again."},
     {TMatch::Exact, "Err:Flash Fail!!", "Err:Flash Fail!!",
      "The drive reports that programming went wrong: its firmware may be incomplete. Do not "
      "power off or restart the computer; run %P again."},

@@ -26,8 +26,9 @@ size_t Distance(const std::string& a, const std::string& b) {
 }  // namespace
 
 const std::vector<std::string>& StartupOptionNames() {
-  static const std::vector<std::string> names = {
-      "--emulate", "--transport", "--log", "--record", "--record-overwrite", "--help", "--version"};
+  static const std::vector<std::string> names = {"--emulate", "--transport",        "--log",
+                                                 "--record",  "--record-overwrite", "--no-backup",
+                                                 "--help",    "--version"};
   return names;
 }
 

@@ -37,6 +37,10 @@ TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& option
     error = "--record needs a file name: --record FILE";
     return TOptionResult::Bad;
   }
+  if (arg == "--no-backup") {
+    options.noBackup = true;
+    return TOptionResult::Taken;
+  }
   if (arg == "--record-overwrite") {
     options.recordOverwrite = true;
     return TOptionResult::Taken;
@@ -141,7 +145,10 @@ std::string StartupOptionsHelp() {
          "  --record=FILE, --record FILE\n"
          "                write every command sent to the drives and every reply to FILE\n"
          "                (JSON lines); an existing FILE is kept unless\n"
-         "                --record-overwrite is given\n";
+         "                --record-overwrite is given\n"
+         "  --no-backup   do not read the drive's firmware into a backup before the\n"
+         "                first command that writes (kept in\n"
+         "                $XDG_STATE_HOME/tavoflash/backups otherwise)\n";
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {

@@ -36,6 +36,8 @@ struct TStartupOptions {
   // is replaced only with --record-overwrite.
   std::string recordFile;
   bool recordOverwrite = false;
+  // --no-backup: the run keeps no backup of the drive's firmware before it writes.
+  bool noBackup = false;
 };
 
 enum class TOptionResult {
@@ -46,7 +48,7 @@ enum class TOptionResult {
 
 // Looks at one command-line argument. Recognises "--emulate", "--emulate=LIST",
 // "--emulate=replay:FILE", "--transport=NAME" (NAME "aspi" or "passthrough"/"sptd"/"sg_io"
-// for the default), "--log=FILE", "--record=FILE" and "--record-overwrite".
+// for the default), "--log=FILE", "--record=FILE", "--record-overwrite" and "--no-backup".
 TOptionResult ParseStartupOption(const std::string& arg, TStartupOptions& options,
                                  std::string& error);
 

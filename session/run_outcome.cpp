@@ -97,6 +97,12 @@ TOutcomeClass ClassifyRun(bool verified, const TWriteFacts& writes) {
 }
 
 TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program) {
+  if (engine.LastRunBackupRefused()) {
+    return RefusedFacts(
+        "the drive's firmware could not be backed up before the first write (the lines above "
+        "say why).",
+        program);
+  }
   TRunFacts facts;
   facts.program = program;
   const TWriteFacts& writes = engine.LastWrites();

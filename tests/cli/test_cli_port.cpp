@@ -95,7 +95,7 @@ TEST(CliPort, PhasesOnAPipeArePlainLinesAtEachChangeAndEveryTenSecondsOfAWait) {
     port.SetPhase({.kind = TPhaseKind::WaitingForDrive, .elapsedSec = s, .limitSec = 120});
   }
   EXPECT_EQ(err.Text(),
-            "tavoflash-cli:  10%  sending bank 1 of 8\n"
+            "tavoflash-cli:  15%  sending bank 1 of 8\n"
             "tavoflash-cli:  65%  waiting for the drive to finish programming: 0 s so far, at "
             "most 120 s more\n"
             "tavoflash-cli:  66%  waiting for the drive to finish programming: 10 s so far, at "

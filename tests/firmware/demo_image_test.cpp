@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "firmware/demo_firmware.h"
-#include "firmware/packer.h"
 #include "image/firmware_image.h"
+#include "image/packer.h"
 
 namespace tavo {
 namespace {

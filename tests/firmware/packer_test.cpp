@@ -1,4 +1,4 @@
-#include "firmware/packer.h"
+#include "image/packer.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "firmware/packer.h"
+#include "image/packer.h"
 #include "image/scramble_scheme.h"
 
 namespace tavo::fuzz {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "emulator/profiles.h"
-#include "firmware/packer.h"
 #include "image/firmware_image.h"
+#include "image/packer.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
 
