@@ -29,6 +29,13 @@ void PrintCliUsage(std::FILE* to) {
                "                --yes for a run; see docs/json.md)\n"
                "  --history     list the runs kept in the run logs, newest first; no\n"
                "                drive is looked at\n"
+               "  --report [FILE]\n"
+               "                write a support report of the newest run to FILE (default\n"
+               "                tavoflash-report-DATE.tar.gz here): its log, recording and\n"
+               "                system facts, with user, home, host and machine id replaced;\n"
+               "                replay it with --emulate=replay:FILE\n"
+               "  --report-run N\n"
+               "                report the Nth run of --history's list instead (1 the newest)\n"
                "  --help        show this text\n"
                "  --version     show the program's version and the image it carries\n"
                "Exit status: 0 verified or nothing to do, 1 failed with nothing written,\n"
@@ -71,9 +78,39 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
       options.ifNeeded = true;
     } else if (arg == "--history") {
       options.history = true;
+    } else if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
+      options.report = true;
+      // The file is optional: a following argument that is no option names it.
+      if (arg != "--report") {
+        options.reportPath = arg.substr(9);
+      } else if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+        options.reportPath = args[++i];
+      }
+      if (arg != "--report" && options.reportPath.empty()) {
+        error = "--report= needs a file name";
+        return false;
+      }
+    } else if (arg == "--report-run" || arg.rfind("--report-run=", 0) == 0) {
+      std::string number;
+      if (arg == "--report-run") {
+        if (i + 1 >= args.size()) {
+          error = "option '--report-run' needs a run number";
+          return false;
+        }
+        number = args[++i];
+      } else {
+        number = arg.substr(13);
+      }
+      if (number.empty() || number.size() > 6 ||
+          number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) < 1) {
+        error = "--report-run needs a run number from 1 (the newest run), not '" + number + "'";
+        return false;
+      }
+      options.reportRun = std::stoi(number);
     } else {
-      std::vector<std::string> known = {"--drive", "--yes",  "--reboot",  "--list",
-                                        "--check", "--json", "--history", "--if-needed"};
+      std::vector<std::string> known = {"--drive",  "--yes",       "--reboot",  "--list",
+                                        "--check",  "--json",      "--history", "--if-needed",
+                                        "--report", "--report-run"};
       known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
       error = UnknownOptionError(arg, known);
       return false;
@@ -112,7 +149,12 @@ bool WantsJson(const std::vector<std::string>& args) {
 
 bool CheckCliCombination(const TCliOptions& options, std::string& error) {
   const bool driveChosen = options.drive >= 0 || !options.drivePath.empty() || options.allDrives;
-  if (options.history && (options.check || options.list)) {
+  if (options.reportRun > 0 && !options.report) {
+    error = "--report-run goes with --report";
+  } else if (options.report && (options.history || options.check || options.list || options.json ||
+                                options.yes || driveChosen)) {
+    error = "--report writes a report of a past run: it goes only with --report-run";
+  } else if (options.history && (options.check || options.list)) {
     error = "--history does not go with --check or --list";
   } else if (options.list && options.check) {
     error = "--list and --check do not go together: --check lists the drives too";

@@ -19,6 +19,9 @@ struct TCliOptions {
   bool json = false;       // JSON Lines on standard output (cli/json_events.h)
   bool ifNeeded = false;   // leave a drive alone that already reports the image's revision
   bool history = false;    // list the runs kept in the run logs; no drive is looked at
+  bool report = false;     // write a support report (session/support_report.h); no drive
+  std::string reportPath;  // --report FILE; empty: the default name in the current folder
+  int reportRun = 0;       // --report-run N: the run, 1 the newest; 0: not given (the newest)
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.

@@ -22,6 +22,7 @@
 #include "cli/cli_port.h"
 #include "cli/cli_report.h"
 #include "cli/cli_startup.h"
+#include "cli/cli_support.h"
 #include "cli/json_events.h"
 #include "cli/json_port.h"
 #include "drive/clock.h"
@@ -89,6 +90,7 @@ int Run(int argc, char** argv) {
     return PrintHistory(ReadRunHistory(TRunLog::DefaultDirectory()), json.on ? &events : nullptr,
                         stdout);
   }
+  if (options.report) return WriteReportCommand(options, EmbeddedImage());
   if (json.on) events.Start(EmbeddedImage(), line.options);
 
   if (const std::string bad = CheckOutputFiles(line.options); !bad.empty()) {
@@ -120,6 +122,7 @@ int Run(int argc, char** argv) {
              std::fprintf(stderr, "tavoflash-cli: the restart request failed: %s\n", why.c_str());
            }});
   TRunRecord record("tavoflash-cli", line.options, line.options.logPath);
+  record.SetFlight(&session.Flight());
   TCliPort::TOptions portOptions;
   portOptions.restarter = &restarter;
   portOptions.showProgress = isatty(STDERR_FILENO) != 0;

@@ -14,6 +14,8 @@
 
 namespace tavo {
 
+class TFlightRecorder;
+
 class TRunRecord {
  public:
   // program: "tavoflash" or "tavoflash-cli"; extraPath: --log FILE (empty: none). The run
@@ -37,11 +39,17 @@ class TRunRecord {
                      const std::string& text);
 
   TRunLog& Log() { return log_; }
+  // The session's flight recorder: each run then keeps its recording beside its log.
+  void SetFlight(TFlightRecorder* flight) { flight_ = flight; }
 
  private:
+  void EndFlight();
+
   std::string program_;
   std::string transport_;
   std::string oldRevision_;
+  bool emulated_ = false;
+  TFlightRecorder* flight_ = nullptr;
   TRunLog log_;
 };
 
