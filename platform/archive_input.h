@@ -15,7 +15,8 @@ bool IsGzipFile(const std::string& path);
 // the first member whose name ends with memberSuffix (error says so when none does).
 // Reads at most limit + 1 bytes, so a caller can tell "more than limit". A plain gzip
 // stream cut short gives what came before the cut (a flight recording of a run that died
-// is still read up to its last whole line). Nothing on failure, with error saying why in a few words.
+// is still read up to its last whole line). Nothing on failure, with error saying why in a few
+// words.
 std::optional<std::string> ReadCompressedText(const std::string& path,
                                               const std::string& memberSuffix, size_t limit,
                                               std::string& error);

@@ -15,8 +15,7 @@ struct TGzipLineFile::TImpl {
   bool failed = false;
 };
 
-std::unique_ptr<TGzipLineFile> TGzipLineFile::Create(const std::string& path,
-                                                     std::string& error) {
+std::unique_ptr<TGzipLineFile> TGzipLineFile::Create(const std::string& path, std::string& error) {
   std::string reason;
   const int fd = OpenOutputFile(path, TOutputMode::CreateNew, reason);
   if (fd < 0) {

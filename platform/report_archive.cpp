@@ -30,7 +30,8 @@ bool WriteMembers(archive* a, int fd, const std::vector<TArchiveMember>& members
   // ustar: no extended headers that could carry the writer's names or times.
   if (archive_write_add_filter_gzip(a) != ARCHIVE_OK ||
       archive_write_set_filter_option(a, "gzip", "timestamp", nullptr) != ARCHIVE_OK ||
-      archive_write_set_format_ustar(a) != ARCHIVE_OK || archive_write_open_fd(a, fd) != ARCHIVE_OK) {
+      archive_write_set_format_ustar(a) != ARCHIVE_OK ||
+      archive_write_open_fd(a, fd) != ARCHIVE_OK) {
     error = ArchiveError(a);
     return false;
   }

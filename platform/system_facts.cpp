@@ -98,8 +98,7 @@ TPrivateValues ReadPrivateValues() {
   return values;
 }
 
-bool ReadRunJournal(const std::string& logPath, std::vector<std::string>& lines,
-                    std::string& why) {
+bool ReadRunJournal(const std::string& logPath, std::vector<std::string>& lines, std::string& why) {
   sd_journal* journal = nullptr;
   int r = sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY);
   if (r < 0) {
@@ -131,8 +130,8 @@ bool ReadRunJournal(const std::string& logPath, std::vector<std::string>& lines,
     localtime_r(&seconds, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    lines.push_back(std::string(stamp) + " " + field("_HOSTNAME") + " tavoflash[" +
-                    field("_PID") + "]: " + field("MESSAGE"));
+    lines.push_back(std::string(stamp) + " " + field("_HOSTNAME") + " tavoflash[" + field("_PID") +
+                    "]: " + field("MESSAGE"));
   }
   sd_journal_close(journal);
   // A journal the user may not read looks empty: say so rather than "nothing happened".

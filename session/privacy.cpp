@@ -24,9 +24,8 @@ TPrivacyScrubber::TPrivacyScrubber(const TPrivateValues& values) {
   Add(values.machineIds, "machine-id", false, true);
   Add(values.hosts, "host", false, true);
   Add(values.users, "user", false, false);
-  std::stable_sort(rules_.begin(), rules_.end(), [](const TRule& a, const TRule& b) {
-    return a.value.size() > b.value.size();
-  });
+  std::stable_sort(rules_.begin(), rules_.end(),
+                   [](const TRule& a, const TRule& b) { return a.value.size() > b.value.size(); });
 }
 
 void TPrivacyScrubber::Add(const std::vector<std::string>& values, const std::string& kind,
@@ -39,8 +38,7 @@ void TPrivacyScrubber::Add(const std::vector<std::string>& values, const std::st
     const bool known = std::any_of(rules_.begin(), rules_.end(),
                                    [&](const TRule& rule) { return rule.value == value; });
     if (known) continue;
-    rules_.push_back(
-        {value, "<" + kind + "-" + std::to_string(++number) + ">", path, ignoreCase});
+    rules_.push_back({value, "<" + kind + "-" + std::to_string(++number) + ">", path, ignoreCase});
   }
 }
 

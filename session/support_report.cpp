@@ -92,10 +92,10 @@ TReportResult WriteSupportReport(const TReportRequest& request) {
   result.path = request.target.empty() ? DefaultReportName() : request.target;
   const std::vector<TPastRun> runs = ReadRunHistory(request.runLogDirectory);
   if (runs.empty()) {
-    result.error = "no run is logged" +
-                   (request.runLogDirectory.empty() ? std::string()
-                                                    : " in " + request.runLogDirectory) +
-                   ": there is nothing to report yet";
+    result.error =
+        "no run is logged" +
+        (request.runLogDirectory.empty() ? std::string() : " in " + request.runLogDirectory) +
+        ": there is nothing to report yet";
     return result;
   }
   if (request.run < 1 || static_cast<size_t>(request.run) > runs.size()) {
@@ -145,19 +145,17 @@ TReportResult WriteSupportReport(const TReportRequest& request) {
   }
 
   const TSystemFacts facts = ReadSystemFacts();
-  std::string system = "run by: " + HeaderField(log, "program") +
-                       "\nrun's image: " + HeaderField(log, "image") +
-                       "\ntransport: " + HeaderField(log, "transport") +
-                       "\ndevice: " + HeaderField(log, "device") +
-                       "\ndrive: " + HeaderField(log, "drive") +
-                       "\nsysfs: " + HeaderField(log, "sysfs") +
-                       "\nrun log: " + std::filesystem::path(run.path).filename().string() +
-                       "\n" + recordingNote +
-                       "\njournal: " + (journalOk ? "journal.txt" : "none (" + journalWhy + ")") +
-                       "\nreport made by: " + request.program + " " + ProgramVersion();
-  if (request.image != nullptr) system += "\nreport maker's image: " + ImageDescription(*request.image);
-  system += "\nkernel release: " + facts.kernelRelease +
-            "\ndistribution: " + facts.distribution + "\n";
+  std::string system =
+      "run by: " + HeaderField(log, "program") + "\nrun's image: " + HeaderField(log, "image") +
+      "\ntransport: " + HeaderField(log, "transport") + "\ndevice: " + HeaderField(log, "device") +
+      "\ndrive: " + HeaderField(log, "drive") + "\nsysfs: " + HeaderField(log, "sysfs") +
+      "\nrun log: " + std::filesystem::path(run.path).filename().string() + "\n" + recordingNote +
+      "\njournal: " + (journalOk ? "journal.txt" : "none (" + journalWhy + ")") +
+      "\nreport made by: " + request.program + " " + ProgramVersion();
+  if (request.image != nullptr)
+    system += "\nreport maker's image: " + ImageDescription(*request.image);
+  system +=
+      "\nkernel release: " + facts.kernelRelease + "\ndistribution: " + facts.distribution + "\n";
 
   const std::string name = std::filesystem::path(result.path).filename().string();
   members.push_back(

@@ -35,8 +35,7 @@ TEST(PrivacyScrubber, ReplacesEachValueWhereItStandsAndNowhereElse) {
   EXPECT_EQ(scrubber.Scrub("al fred; alfred salt al."), "<user-1> <user-2>; alfred salt <user-1>.");
   EXPECT_EQ(scrubber.Scrub("data 00al00 fred0"), "data 00al00 fred0");
   // Host names in any case, and before a domain.
-  EXPECT_EQ(scrubber.Scrub("box7 BOX7.example.org Box7s"),
-            "<host-1> <host-1>.example.org Box7s");
+  EXPECT_EQ(scrubber.Scrub("box7 BOX7.example.org Box7s"), "<host-1> <host-1>.example.org Box7s");
   EXPECT_EQ(scrubber.Scrub("id=0123456789ABCDEF0123456789ABCDEF!"), "id=<machine-id-1>!");
   // The same value, the same placeholder, throughout.
   EXPECT_EQ(scrubber.Scrub("/srv/fred fred /srv/fred"), "<home-2> <user-2> <home-2>");
