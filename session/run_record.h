@@ -24,7 +24,9 @@ class TRunRecord {
 
   // Every line the user sees in the log, in order.
   void Line(const std::string& text) { log_.Line(text); }
-  // A run starts on the selected drive of state.
+  // A run starts on the selected drive of state. The header notes what sysfs says of the
+  // drive now (a report made later must not depend on the drive still being there), and
+  // the flight recorder, when set, starts the run's recording beside the log.
   void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
   // The run ended with this outcome (the paragraph the user was shown). Before the outcome
   // the log gets "result: <OutcomeClassName>", "old revision:" (the selected item's at
