@@ -1,5 +1,6 @@
 #include "app/dialogs.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -35,6 +36,15 @@ void TQtDialogs::Inform(const std::string& caption, const std::string& text, TDi
                   QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
+}
+
+std::string TQtDialogs::AskSaveFile(const std::string& caption, const std::string& suggested) {
+  // The program refuses to replace a file itself (and says so): the dialog does not ask.
+  return QFileDialog::getSaveFileName(nullptr, QString::fromStdString(caption),
+                                      QString::fromStdString(suggested),
+                                      QStringLiteral("Support reports (*.tar.gz)"), nullptr,
+                                      QFileDialog::DontConfirmOverwrite)
+      .toStdString();
 }
 
 bool TDemoDialogs::AskOkCancel(const std::string& caption, const std::string& text,

@@ -16,6 +16,13 @@ class TDialogs {
                            TDialogIcon icon) = 0;
   // A message with a single OK button.
   virtual void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) = 0;
+  // A file to save to, suggested first; empty when the user cancelled (the default: boxes
+  // that only answer questions never name a file).
+  virtual std::string AskSaveFile(const std::string& caption, const std::string& suggested) {
+    (void)caption;
+    (void)suggested;
+    return {};
+  }
 };
 
 // Real modal message boxes, owned by no window.
@@ -23,6 +30,7 @@ class TQtDialogs final : public TDialogs {
  public:
   bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override;
   void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+  std::string AskSaveFile(const std::string& caption, const std::string& suggested) override;
 };
 
 // Demo aid for unattended screenshots: answers the start-up confirmation ("WARNING") with
@@ -32,6 +40,9 @@ class TDemoDialogs final : public TDialogs {
   explicit TDemoDialogs(TDialogs& real) : real_(real) {}
   bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override;
   void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+  std::string AskSaveFile(const std::string& caption, const std::string& suggested) override {
+    return real_.AskSaveFile(caption, suggested);
+  }
 
  private:
   TDialogs& real_;

@@ -91,6 +91,7 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
   BuildControls();
   BuildCheckAction();
   BuildAboutAction();
+  BuildSupportAction();
 #ifndef QT_NO_SESSIONMANAGER
   // A session logout that arrives while messages are processed inside a run is refused
   // like any other close request: the drive must not be left half flashed.

@@ -160,6 +160,9 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // The context menu's "About TAVOFlash" (form1_about.cpp) and the text its box shows.
   void BuildAboutAction();
   std::string AboutText() const;
+  // The context menu's "Save a report for support…" (form1_support.cpp).
+  void BuildSupportAction();
+  void SaveSupportReport();
 
   TFlashState state_;
   TDialogs& dialogs_;
@@ -215,6 +218,7 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   QPushButton* BitBtn3 = nullptr;
   QAction* CheckAction = nullptr;
   QAction* AboutAction = nullptr;
+  QAction* SupportAction = nullptr;
 };
 
 // Post runs f on the window's thread later, in order with the other posted calls; Await

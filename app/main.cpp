@@ -184,6 +184,7 @@ int Run(const TCommandLine& line, const std::vector<std::string>& rest,
                       : screenshot.empty() ? static_cast<TDialogs&>(demoDialogs)
                                            : static_cast<TDialogs&>(screenshotDialogs);
   TRunRecord record("tavoflash", line.options, line.options.logPath);
+  record.SetFlight(&session.Flight());
 
   TForm1* form = nullptr;
   TSystemRestarter restarter(session.Emulated(), {.log =

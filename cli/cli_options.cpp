@@ -37,6 +37,13 @@ void PrintCliUsage(std::FILE* to) {
                "                flash a backup the program made back to its drive, with the\n"
                "                same checks, last question and verification as any run\n"
                "  --restore     alone: list the backups (drive, revision, date)\n"
+               "  --report [FILE]\n"
+               "                write a support report of the newest run to FILE (default\n"
+               "                tavoflash-report-DATE.tar.gz here): its log, recording and\n"
+               "                system facts, with user, home, host and machine id replaced;\n"
+               "                replay it with --emulate=replay:FILE\n"
+               "  --report-run N\n"
+               "                report the Nth run of --history's list instead (1 the newest)\n"
                "  --help        show this text\n"
                "  --version     show the program's version and the image it carries\n"
                "Exit status: 0 verified or nothing to do, 1 failed with nothing written,\n"
@@ -94,11 +101,30 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
         error = "option '--restore=' needs a backup file";
         return false;
       }
-    } else {
-      std::vector<std::string> known = {"--drive",   "--yes",       "--reboot",
-                                        "--list",    "--check",     "--json",
-                                        "--history", "--if-needed", "--allow-older",
-                                        "--restore"};
+    } else if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
+      options.report = true;
+      // The file is optional: a following argument that is no option names it.
+      if (arg != "--report") {
+        options.reportPath = arg.substr(9);
+      } else if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+        options.reportPath = args[++i];
+      }
+      if (arg != "--report" && options.reportPath.empty()) {
+        error = "--report= needs a file name";
+        return false;
+      }
+    } else if (arg == "--report-run" || arg.rfind("--report-run=", 0) == 0) {
+      std::string number;
+      if (arg == "--report-run") {
+        if (i + 1 >= args.size()) {
+          error = "option '--report-run' needs a run number";
+          return false;
+        }
+        number = args[++i];
+      } else {
+      std::vector<std::string> known = {"--drive",     "--yes",     "--reboot",    "--list",
+                                        "--check",     "--json",    "--history",   "--if-needed",
+                                        "--allow-older", "--restore", "--report", "--report-run"};
       known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
       error = UnknownOptionError(arg, known);
       return false;
@@ -147,7 +173,12 @@ bool WantsJson(const std::vector<std::string>& args) {
 
 bool CheckCliCombination(const TCliOptions& options, std::string& error) {
   const bool driveChosen = options.drive >= 0 || !options.drivePath.empty() || options.allDrives;
-  if (options.history && (options.check || options.list)) {
+  if (options.reportRun > 0 && !options.report) {
+    error = "--report-run goes with --report";
+  } else if (options.report && (options.history || options.check || options.list || options.json ||
+                                options.yes || driveChosen)) {
+    error = "--report writes a report of a past run: it goes only with --report-run";
+  } else if (options.history && (options.check || options.list)) {
     error = "--history does not go with --check or --list";
   } else if (options.history && driveChosen) {
     error = "--history looks at no drive: it does not go with --drive";

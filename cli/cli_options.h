@@ -22,6 +22,9 @@ struct TCliOptions {
   bool history = false;     // list the runs kept in the run logs; no drive is looked at
   bool restore = false;    // --restore: flash a backup back, or list them without a file
   std::string restoreFile;
+  bool report = false;     // write a support report (session/support_report.h); no drive
+  std::string reportPath;  // --report FILE; empty: the default name in the current folder
+  int reportRun = 0;       // --report-run N: the run, 1 the newest; 0: not given (the newest)
 };
 
 // False on the first argument it does not know or a malformed --drive, with error set.

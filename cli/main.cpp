@@ -24,6 +24,7 @@
 #include "cli/cli_port.h"
 #include "cli/cli_report.h"
 #include "cli/cli_startup.h"
+#include "cli/cli_support.h"
 #include "cli/json_events.h"
 #include "cli/json_port.h"
 #include "drive/clock.h"
@@ -112,6 +113,7 @@ int Run(int argc, char** argv) {
     return PrintHistory(ReadRunHistory(TRunLog::DefaultDirectory()), json.on ? &events : nullptr,
                         stdout);
   }
+  if (options.report) return WriteReportCommand(options, EmbeddedImage());
   if (options.restore && options.restoreFile.empty()) return PrintBackups(stdout);
   // A restore flashes the backup instead of the image the program carries, once the file
   // proved to be a whole backup this program made.
@@ -156,6 +158,7 @@ int Run(int argc, char** argv) {
              std::fprintf(stderr, "tavoflash-cli: the restart request failed: %s\n", why.c_str());
            }});
   TRunRecord record("tavoflash-cli", line.options, line.options.logPath);
+  record.SetFlight(&session.Flight());
   TCliPort::TOptions portOptions;
   portOptions.restarter = &restarter;
   portOptions.showProgress = isatty(STDERR_FILENO) != 0;

@@ -29,6 +29,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TAVO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+# Run-time libraries (Qt, libsystemd, libarchive for the support report, zlib for the
+# flight recordings) are found by dpkg-shlibdeps from the programs themselves.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The completion of tavoflash-cli's options and profile names needs bash-completion's loader.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")

@@ -206,12 +206,20 @@ uint32_t TRecordingAspiPort::GetSupportInfo() {
 uint32_t TRecordingAspiPort::SendGetDevType(TSrbGDEVBlock& srb) {
   Finish();
   const uint32_t rc = inner_.SendGetDevType(srb);
-  recorder_.WriteFact("dev_type", {{"ha", srb.SRB_HaId},
+  nlohmann::ordered_json fields = {{"ha", srb.SRB_HaId},
                                    {"target", srb.SRB_Target},
                                    {"lun", srb.SRB_Lun},
                                    {"status", srb.SRB_Status},
-                                   {"device_type", srb.SRB_DeviceType}});
+                                   {"device_type", srb.SRB_DeviceType}};
+  // The device's name, when the port has one: a replay then names the drive as the run did.
+  const std::string name = inner_.DeviceName(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
+  if (!name.empty()) fields["name"] = name;
+  recorder_.WriteFact("dev_type", std::move(fields));
   return rc;
+}
+
+std::string TRecordingAspiPort::DeviceName(uint8_t haId, uint8_t target, uint8_t lun) {
+  return inner_.DeviceName(haId, target, lun);
 }
 
 uint32_t TRecordingAspiPort::SendExec(TSrbExecSCSICmd& srb) {

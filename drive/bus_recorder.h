@@ -92,6 +92,7 @@ class TRecordingAspiPort final : public TAspiPort {
   TWaitResult WaitEvent(TEventHandle event, uint32_t timeoutMs) override;
   void CloseEvent(TEventHandle event) override;
   int TakeAccessError() override;
+  std::string DeviceName(uint8_t haId, uint8_t target, uint8_t lun) override;
 
  private:
   // The command whose line is not written yet: it is written once its outcome is known.

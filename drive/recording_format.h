@@ -9,7 +9,8 @@
 //   open          pass-through: a device open, its handle and errno value
 //   aspi_load     sg driver: whether the manager loaded
 //   support_info  sg driver: the support-info word (low byte: host adapters)
-//   dev_type      sg driver: one device probe (adapter, target, LUN, status, device type)
+//   dev_type      sg driver: one device probe (adapter, target, LUN, status, device type,
+//                 and "name", the device's name, when the port gave one)
 //   cmd           one command: seq (from 1), t_ms (since the recording began), transport,
 //                 device, cdb (hex), direction ("none", "in", "out"), length, data_out,
 //                 ms (its duration), status, sense (hex), the transport's own outcome

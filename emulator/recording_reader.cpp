@@ -1,5 +1,6 @@
 #include "emulator/recording_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -162,6 +163,14 @@ void ReadLine(const nlohmann::json& line, TRecording& out) {
                     Unsigned<int>(line, "lun", 255)}];
     probe.status = Unsigned<uint8_t>(line, "status", 255);
     probe.deviceType = Unsigned<uint8_t>(line, "device_type", 255);
+    if (line.contains("name")) {
+      probe.name = Text(line, "name");
+      const bool printable = std::all_of(probe.name.begin(), probe.name.end(),
+                                         [](char c) { return c > 0x20 && c < 0x7F; });
+      if (probe.name.empty() || probe.name.size() > 64 || !printable) {
+        throw TBadLine("\"name\" is no device name");
+      }
+    }
   } else if (type == "header") {
     throw TBadLine("a second header");
   } else {

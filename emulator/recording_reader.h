@@ -50,6 +50,7 @@ struct TRecordedOpen {
 struct TRecordedProbe {
   uint8_t status = 0;
   uint8_t deviceType = 0;
+  std::string name;  // the device's name ("/dev/sr0"); empty when not recorded
 };
 
 struct TRecording {

@@ -235,4 +235,9 @@ int TReplayBus::TakeAccessError() {
   return std::exchange(accessError_, 0);
 }
 
+std::string TReplayBus::DeviceName(uint8_t haId, uint8_t target, uint8_t lun) {
+  const auto it = recording_.probes.find({haId, target, lun});
+  return it != recording_.probes.end() ? it->second.name : std::string();
+}
+
 }  // namespace tavo

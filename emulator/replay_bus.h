@@ -52,6 +52,8 @@ class TReplayBus final : public TPassThroughPort, public TAspiPort {
   TWaitResult WaitEvent(TEventHandle event, uint32_t timeoutMs) override;
   void CloseEvent(TEventHandle) override {}
   int TakeAccessError() override;
+  // The recorded name of the probed device (empty for recordings without one).
+  std::string DeviceName(uint8_t haId, uint8_t target, uint8_t lun) override;
 
  private:
   // The next recorded command when it matches the one sent; otherwise the replay ends.

@@ -53,6 +53,8 @@ int OpenOutputFile(const std::string& path, TOutputMode mode, std::string& reaso
     if ((error == ELOOP || error == EEXIST) && lstat(path.c_str(), &st) == 0 &&
         S_ISLNK(st.st_mode)) {
       reason = "it is a symbolic link";
+    } else if (error == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      reason = "it is a folder";
     } else if (error == EEXIST) {
       reason = "it exists already";
     } else if (error == EISDIR) {

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "platform/output_file.h"
+#include "platform/run_retention.h"
 
 namespace tavo {
 
@@ -178,8 +179,9 @@ void TRunLog::Rotate() {
   // file is not in the list: it is always kept, with the newest kKeptRuns - 1 others.
   std::sort(runs.begin(), runs.end());
   const size_t others = path_.empty() ? kKeptRuns : kKeptRuns - 1;
-  for (size_t i = 0; i + others < runs.size(); ++i)
-    std::filesystem::remove(std::get<2>(runs[i]), ec);
+  std::vector<std::string> oldestFirst;
+  for (const auto& run : runs) oldestFirst.push_back(std::get<2>(run));
+  RemoveOldRuns(directory_, oldestFirst, others);
 }
 
 }  // namespace tavo

@@ -1,7 +1,8 @@
 // Run logs: every flash run leaves a file under $XDG_STATE_HOME/tavoflash/ (default
 // ~/.local/state/tavoflash/) with a header, every log line with its time, and the outcome.
-// The newest kKeptRuns files are kept. One summary line per run also goes to the systemd
-// journal (identifier "tavoflash") when the machine has one.
+// The newest kKeptRuns files are kept, and older ones that did not verify for a while
+// longer (platform/run_retention.h), each with the run's flight recording. One summary line
+// per run also goes to the systemd journal (identifier "tavoflash") when the machine has one.
 //
 // Typical use:
 //   TRunLog log(TRunLog::DefaultDirectory(), "/tmp/extra.log");  // extra copy may be ""

@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
   libsystemd-dev dbus-daemon
+  # The flight recordings (zlib) and the support report (libarchive).
+  zlib1g-dev libarchive-dev
   nlohmann-json3-dev libssl-dev
   xvfb xauth
   # The Debian package and its check: manuals, icon renders, desktop entry and metadata

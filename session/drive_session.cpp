@@ -11,6 +11,8 @@
 #include "image/firmware_image.h"
 #include "platform/record_file.h"
 #include "session/drive_file.h"
+#include "session/flight_recorder.h"
+#include "session/replay_source.h"
 #include "session/version.h"
 
 namespace tavo {
@@ -21,6 +23,7 @@ struct TDriveSession::TImpl {
   std::unique_ptr<TLinuxPassThroughPort> passThrough;
   std::unique_ptr<TLinuxAspiPort> aspi;
   std::unique_ptr<TRecordFile> recordFile;
+  TFlightRecorder flight;
   std::unique_ptr<TBusRecorder> recorder;
   std::unique_ptr<TRecordingPassThroughPort> recordingPassThrough;
   std::unique_ptr<TRecordingAspiPort> recordingAspi;
@@ -41,7 +44,7 @@ struct TDriveSession::TImpl {
 bool TDriveSession::TImpl::OpenReplay(const std::string& path, const std::string& mode,
                                       TClock& clock, TAtapiSink& sink, TAtapiConfig& config) {
   std::string why;
-  std::optional<TRecording> recording = ReadRecordingFile(path, why);
+  std::optional<TRecording> recording = ReadReplaySource(path, why);
   if (!recording) {
     error = "--emulate=replay: " + path + " " + why;
     return false;
@@ -72,10 +75,15 @@ bool TDriveSession::TImpl::OpenReplay(const std::string& path, const std::string
 bool TDriveSession::TImpl::StartRecording(const TStartupOptions& options,
                                           const TSessionIdentity& identity, TClock& clock,
                                           TAtapiConfig& config) {
-  recordFile = TRecordFile::Create(options.recordFile, options.recordOverwrite, error);
-  if (!recordFile) return false;
-  recorder = std::make_unique<TBusRecorder>(
-      clock, [file = recordFile.get()](const std::string& line) { file->WriteLine(line); });
+  if (!options.recordFile.empty()) {
+    recordFile = TRecordFile::Create(options.recordFile, options.recordOverwrite, error);
+    if (!recordFile) return false;
+  }
+  // Every session records for the flight recorder; --record FILE gets the same lines.
+  recorder = std::make_unique<TBusRecorder>(clock, [this](const std::string& line) {
+    flight.Add(line);
+    if (recordFile) recordFile->WriteLine(line);
+  });
   TRecordingHeader header;
   header.program = identity.program;
   header.programVersion = ProgramVersion();
@@ -160,7 +168,7 @@ void TDriveSession::TImpl::Start(const TStartupOptions& options, const TSessionI
     error = "the drive-access object exists already";
     return;
   }
-  if (!options.recordFile.empty() && !StartRecording(options, identity, clock, config)) return;
+  if (!StartRecording(options, identity, clock, config)) return;
   AtapiUnitInitialize(config);
   initialized = true;
 }
@@ -186,6 +194,9 @@ TVirtualBus* TDriveSession::Bus() {
 }
 TReplayBus* TDriveSession::Replay() {
   return impl_->replay.get();
+}
+TFlightRecorder& TDriveSession::Flight() {
+  return impl_->flight;
 }
 
 bool TDriveSession::ReplayWithoutBackup() const {

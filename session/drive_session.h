@@ -26,6 +26,7 @@ namespace tavo {
 class TVirtualBus;
 class TReplayBus;
 class TFirmwareImage;
+class TFlightRecorder;
 
 // Ports the caller brings instead of the ones the options call for. They must outlive the
 // session. The transport is still the options' choice, and --record still records them.
@@ -49,9 +50,10 @@ struct TSessionIdentity {
 
 // The ports the options call for, and the program-wide TAtapi built on them through
 // AtapiUnitInitialize; the destructor calls AtapiUnitFinalize and then releases the ports.
-// --emulate=replay:FILE reads the whole recording first (one that does not parse stops
-// the session with the line and the fault); --record FILE puts recording ports between
-// the TAtapi and the ports, and a replay's divergence goes to the sink.
+// --emulate=replay:FILE reads the whole recording first (a plain or gzip-compressed
+// recording, or a support report; one that does not parse stops the session with the line
+// and the fault); recording ports always sit between the TAtapi and the ports (the flight
+// recorder, and --record FILE when given), and a replay's divergence goes to the sink.
 // The clock and the sink must outlive the session. Only one session may exist at a time.
 class TDriveSession {
  public:
@@ -81,6 +83,10 @@ class TDriveSession {
   // backups existed): the replayed run must not make one either, or it would send reads the
   // recording does not hold.
   bool ReplayWithoutBackup() const;
+
+  // The session's recording in memory, which each run writes beside its run log
+  // (TRunRecord::SetFlight).
+  TFlightRecorder& Flight();
 
  private:
   struct TImpl;

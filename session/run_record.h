@@ -14,6 +14,8 @@
 
 namespace tavo {
 
+class TFlightRecorder;
+
 class TRunRecord {
  public:
   // program: "tavoflash" or "tavoflash-cli"; extraPath: --log FILE (empty: none). The run
@@ -22,7 +24,9 @@ class TRunRecord {
 
   // Every line the user sees in the log, in order.
   void Line(const std::string& text) { log_.Line(text); }
-  // A run starts on the selected drive of state.
+  // A run starts on the selected drive of state. The header notes what sysfs says of the
+  // drive now (a report made later must not depend on the drive still being there), and
+  // the flight recorder, when set, starts the run's recording beside the log.
   void Begin(const TAtapi& atapi, const TFlashState& state, const TFirmwareImage& image);
   // The run ended with this outcome (the paragraph the user was shown), also one refused
   // before anything was sent. Before the outcome the log gets "result: <OutcomeClassName>",
@@ -35,11 +39,17 @@ class TRunRecord {
                      const std::string& text);
 
   TRunLog& Log() { return log_; }
+  // The session's flight recorder: each run then keeps its recording beside its log.
+  void SetFlight(TFlightRecorder* flight) { flight_ = flight; }
 
  private:
+  void EndFlight();
+
   std::string program_;
   std::string transport_;
   std::string oldRevision_;
+  bool emulated_ = false;
+  TFlightRecorder* flight_ = nullptr;
   TRunLog log_;
 };
 

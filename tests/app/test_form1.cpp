@@ -3,6 +3,9 @@
 // boxes are answered by TScriptedDialogs; no real modal box is ever shown.
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -83,6 +86,11 @@ class TScriptedDialogs final : public TDialogs {
   void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override {
     calls.push_back({caption, text, icon});
   }
+  std::string saveAs;  // the file chosen in a save dialog ("": cancelled)
+  std::string AskSaveFile(const std::string& caption, const std::string&) override {
+    calls.push_back({caption, "", TDialogIcon::None});
+    return saveAs;
+  }
   int Count(const std::string& caption) const {
     int n = 0;
     for (const auto& c : calls) n += c.caption == caption ? 1 : 0;
@@ -132,6 +140,7 @@ struct THarness {
   QListWidget* Log() const { return Find<QListWidget>("ListBox1"); }
   QAction* Check() const { return Find<QAction>("CheckAction"); }
   QAction* About() const { return Find<QAction>("AboutAction"); }
+  QAction* Support() const { return Find<QAction>("SupportAction"); }
   QStringList LogLines() const {
     QStringList lines;
     for (int i = 0; i < Log()->count(); ++i) lines << Log()->item(i)->text();
@@ -751,6 +760,46 @@ class TForm1Test : public QObject {
         QString::asprintf("checksum %04Xh, 1 bank", unsigned{image.Header().Checksum});
     QVERIFY2(text.contains(checksum), qPrintable(text));
     QVERIFY2(text.contains("GPL-2.0-or-later"), qPrintable(text));
+  }
+
+  // "Save a report for support…": the newest run's report to the chosen file, and a box
+  // that says where it went, or why it was not saved (the chosen file is never replaced).
+  void supportReportGoesToTheChosenFileAndNeverReplacesOne() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", dir.path().toUtf8());
+    QDir(dir.path()).mkpath("tavoflash");
+    QFile log(dir.path() + "/tavoflash/run-20260101-000000-000.log");
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write(
+        "TAVOFlash run, started 2026-01-01 00:00:00.000\ndevice: emulated:sr0\n\n"
+        "result: nothing_written\n");
+    log.close();
+    THarness h(Profiles({"default"}));
+    QVERIFY(h.form->actions().contains(h.Support()));
+    QCOMPARE(h.Support()->text(), QString::fromUtf8("Save a report for support\u2026"));
+    h.dialogs.saveAs = (dir.path() + "/r.tar.gz").toStdString();
+
+    h.Support()->trigger();
+    QVERIFY(QFileInfo(dir.path() + "/r.tar.gz").size() > 0);
+    QVERIFY2(h.dialogs.calls.back().text.find("saved to " + h.dialogs.saveAs) != std::string::npos,
+             h.dialogs.calls.back().text.c_str());
+    const qint64 size = QFileInfo(dir.path() + "/r.tar.gz").size();
+    h.Support()->trigger();
+    QCOMPARE(h.dialogs.calls.back().icon, TDialogIcon::Error);
+    QVERIFY2(h.dialogs.calls.back().text.find("it exists already") != std::string::npos,
+             h.dialogs.calls.back().text.c_str());
+    QCOMPARE(QFileInfo(dir.path() + "/r.tar.gz").size(), size);
+    h.dialogs.saveAs.clear();  // cancelled: nothing happens
+    const size_t before = h.dialogs.calls.size();
+    h.Support()->trigger();
+    QCOMPARE(h.dialogs.calls.size(), before + 1);
+    if (savedState.isEmpty()) {
+      qunsetenv("XDG_STATE_HOME");
+    } else {
+      qputenv("XDG_STATE_HOME", savedState);
+    }
   }
 };
 

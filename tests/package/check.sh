@@ -33,7 +33,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ -z "$(field Homepage)" ] || fail "Homepage given: $(field Homepage)"
 depends=$(field Depends)
-for lib in libc6 libstdc++6 libqt6widgets6; do # computed by dpkg-shlibdeps
+for lib in libc6 libstdc++6 libqt6widgets6 libarchive13 zlib1g; do # computed by dpkg-shlibdeps
   grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 grep -qw bash-completion <<<"$(field Recommends)" ||

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/run_log.h"
+#include "platform/run_retention.h"
 #include "tests/support/text_files.h"
 
 namespace tavo {
@@ -22,6 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
+
+// The text of a run log that verified: rotation treats it as an ordinary run.
+constexpr char kVerifiedRun[] = "TAVOFlash run, started 2000-01-01\n\nresult: verified\n";
 
 class RunLogTest : public ::testing::Test {
  protected:
@@ -62,7 +66,8 @@ TEST_F(RunLogTest, OnlyTheNewestRunsAreKept) {
   // Older runs, and a file that is not a run log and must stay.
   for (int i = 0; i < kKeptRuns + 5; ++i) {
     std::ofstream(dir / ("run-2000010" + std::to_string(i % 10) + "-00000" +
-                         std::to_string(i / 10) + "-000.log"));
+                         std::to_string(i / 10) + "-000.log"))
+        << kVerifiedRun;
   }
   std::ofstream(dir / "notes.txt");
   TRunLog log(dir.string(), "");
@@ -95,14 +100,14 @@ TEST_F(RunLogTest, AClockThatWasAheadNeverCostsTheCurrentOrTheNewestRuns) {
   const auto now = fs::file_time_type::clock::now();
   for (int i = 0; i < 5; ++i) {
     const fs::path run = dir / ("run-20991231-23595" + std::to_string(i) + "-000.log");
-    std::ofstream{run};
+    std::ofstream{run} << kVerifiedRun;
     fs::last_write_time(run, now + std::chrono::hours(24 * 365) + std::chrono::minutes(i));
   }
   // Then the newest runs, written since the clock was put right.
   std::vector<std::string> recent;
   for (int i = 0; i < kKeptRuns - 2; ++i) {
     recent.push_back("run-20000101-0000" + std::to_string(10 + i) + "-000.log");
-    std::ofstream{dir / recent.back()};
+    std::ofstream{dir / recent.back()} << kVerifiedRun;
     fs::last_write_time(dir / recent.back(), now - std::chrono::minutes(60 - i));
   }
   TRunLog log(dir.string(), "");
@@ -120,7 +125,7 @@ TEST_F(RunLogTest, AClockThatWasAheadNeverCostsTheCurrentOrTheNewestRuns) {
   for (const std::string& name : recent) fs::remove(dir / name);
   for (int i = 0; i < kKeptRuns + 3; ++i) {
     const fs::path run = dir / ("run-20991231-2358" + std::to_string(10 + i) + "-000.log");
-    std::ofstream{run};
+    std::ofstream{run} << kVerifiedRun;
     fs::last_write_time(run, now + std::chrono::hours(1));
   }
   TRunLog next(dir.string(), "");
@@ -129,6 +134,43 @@ TEST_F(RunLogTest, AClockThatWasAheadNeverCostsTheCurrentOrTheNewestRuns) {
   next.End("Verified: restart before use", "");
   EXPECT_TRUE(fs::exists(next.Path()));
   EXPECT_EQ(RunFiles(dir).size(), size_t{kKeptRuns});
+}
+
+TEST_F(RunLogTest, RunsThatDidNotVerifyOutliveVerifiedOnesAndRecordingsGoWithTheirLogs) {
+  const fs::path dir = root_ / "logs";
+  fs::create_directories(dir);
+  const auto now = fs::file_time_type::clock::now();
+  // Oldest first: 12 failed or unfinished runs, then kKeptRuns verified and refused ones,
+  // each with its recording; and a recording whose log is gone.
+  std::vector<std::string> failed;
+  for (int i = 0; i < 12 + kKeptRuns; ++i) {
+    const std::string base = dir / ("run-20000101-0001" + std::to_string(10 + i) + "-000");
+    const bool bad = i < 12;
+    std::ofstream{base + ".log"} << (!bad ? (i % 2 != 0 ? kVerifiedRun : "\nresult: refused\n")
+                                     : i % 3 == 0 ? "\n2000-01-01  Flashing ..\n"
+                                                  : "\nresult: written_unverified\n");
+    std::ofstream{base + ".jsonl.gz"} << "x";
+    fs::last_write_time(base + ".log", now - std::chrono::minutes(100 - i));
+    if (bad) failed.push_back(base);
+  }
+  std::ofstream{dir / "run-19990101-000000-000.jsonl.gz"} << "x";
+  TRunLog log(dir.string(), "");
+  log.SetJournal(false);
+  ASSERT_TRUE(log.Begin({}));
+  log.End("Verified: restart before use", "");
+  // The new run and the newest kKeptRuns - 1 others; of the older ones, the newest
+  // kKeptUnverifiedRuns failed ones, each still with its recording.
+  EXPECT_EQ(RunFiles(dir).size(), kKeptRuns + kKeptUnverifiedRuns);
+  for (size_t i = 0; i < failed.size(); ++i) {
+    const bool kept = i >= failed.size() - kKeptUnverifiedRuns;
+    EXPECT_EQ(fs::exists(failed[i] + ".log"), kept) << failed[i];
+    EXPECT_EQ(fs::exists(failed[i] + ".jsonl.gz"), kept) << failed[i];
+  }
+  size_t recordings = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().string().ends_with(".jsonl.gz")) ++recordings;
+  }
+  EXPECT_EQ(recordings, kKeptRuns - 1 + kKeptUnverifiedRuns);  // none without its log
 }
 
 TEST_F(RunLogTest, AnEndWithoutARunWritesNoFileAndRemovesNone) {
