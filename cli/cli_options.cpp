@@ -122,9 +122,18 @@ bool ParseCliArgs(const std::vector<std::string>& args, TCliOptions& options, st
         }
         number = args[++i];
       } else {
-      std::vector<std::string> known = {"--drive",     "--yes",     "--reboot",    "--list",
-                                        "--check",     "--json",    "--history",   "--if-needed",
-                                        "--allow-older", "--restore", "--report", "--report-run"};
+        number = arg.substr(13);
+      }
+      if (number.empty() || number.size() > 6 ||
+          number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) < 1) {
+        error = "--report-run needs a run number from 1 (the newest run), not '" + number + "'";
+        return false;
+      }
+      options.reportRun = std::stoi(number);
+    } else {
+      std::vector<std::string> known = {"--drive",       "--yes",     "--reboot",  "--list",
+                                        "--check",       "--json",    "--history", "--if-needed",
+                                        "--allow-older", "--restore", "--report",  "--report-run"};
       known.insert(known.end(), StartupOptionNames().begin(), StartupOptionNames().end());
       error = UnknownOptionError(arg, known);
       return false;

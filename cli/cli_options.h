@@ -20,7 +20,7 @@ struct TCliOptions {
   bool ifNeeded = false;    // leave a drive alone that reports the image's revision or a newer one
   bool allowOlder = false;  // --yes may answer a downgrade (session/revision_policy.h)
   bool history = false;     // list the runs kept in the run logs; no drive is looked at
-  bool restore = false;    // --restore: flash a backup back, or list them without a file
+  bool restore = false;     // --restore: flash a backup back, or list them without a file
   std::string restoreFile;
   bool report = false;     // write a support report (session/support_report.h); no drive
   std::string reportPath;  // --report FILE; empty: the default name in the current folder

@@ -48,7 +48,7 @@ class BackupTest : public FlashTest {
     const std::vector<TCommandKind> kinds = Kinds();
     EXPECT_TRUE(std::none_of(kinds.begin(), kinds.end(), Writes));
     EXPECT_TRUE(engine_->LastRunBackupRefused());
-    EXPECT_FALSE(engine_->LastRunWroteDrive());
+    EXPECT_FALSE(engine_->LastWrites().AnySent());
     EXPECT_EQ(Drive().Flash(), before_);
     EXPECT_TRUE(store_.kept.empty());
   }
