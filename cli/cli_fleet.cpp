@@ -44,6 +44,7 @@ TDriveOutcome FlashSelected(TCliFlashParts& parts) {
   const TRevisionVerdict verdict = DecideRevision(outcome.oldRevision, imageRevision,
                                                   {.ifNeeded = parts.options.ifNeeded,
                                                    .allowOlder = parts.options.allowOlder,
+                                                   .restore = !parts.options.restoreFile.empty(),
                                                    .unattended = parts.options.yes});
   if (verdict == TRevisionVerdict::LeaveSame || verdict == TRevisionVerdict::LeaveNewer) {
     // Only the journal hears of it: a fleet's daily look must not rotate away run logs.

@@ -36,7 +36,7 @@ case $case_name in
     has "$file" out
     # The drive now reports 1.08, as the one just flashed does.
     run 0 --emulate=current --transport "$transport" --yes --restore "$file"
-    has "Restore drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.08 to 1.05, the backup of " out
+    has "Restore drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.08 to 1.05 (an older revision: a downgrade), the backup of " out
     has "Firmware Verify ok!!" out
     has "1.08 -> 1.05" err
     # A recording of a run with its backup replays with it; one made without replays
