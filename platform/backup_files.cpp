@@ -92,7 +92,7 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, size_
     error = ErrnoText("cannot open", path);
     return std::nullopt;
   }
-  struct stat st{};
+  struct stat st {};
   std::optional<std::vector<uint8_t>> out;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     error = path + " is not a regular file";
