@@ -19,6 +19,8 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+}  // namespace
+
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -29,8 +31,6 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes,
                          std::string& error) {

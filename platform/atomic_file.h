@@ -11,6 +11,9 @@
 
 namespace tavo {
 
+// Writes every byte to fd, retrying after a signal. False on any write error.
+bool WriteAll(int fd, std::span<const uint8_t> bytes);
+
 // Writes bytes to a temporary file beside path (same folder, mode 0644), flushes it to the
 // disk (fsync), renames it over path and flushes the folder. A path that is a symbolic link
 // or anything but a regular file is refused (the rename would replace the link, not what

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/atomic_file.h"
 #include "platform/run_log.h"
 
 namespace tavo {
@@ -17,17 +18,6 @@ namespace {
 
 std::string ErrnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
-}
-
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 bool SyncDirectory(const std::string& directory) {

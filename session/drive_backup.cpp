@@ -21,7 +21,7 @@ constexpr int kManifestVersion = 1;
 constexpr size_t kManifestMaxBytes = 64 * 1024;
 
 // Identity text without its blank padding.
-std::string Trimmed(std::string text) {
+std::string WithoutBlanks(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   while (!text.empty() && text.front() == ' ') text.erase(0, 1);
   return text;
@@ -29,7 +29,7 @@ std::string Trimmed(std::string text) {
 
 // A file-name part: letters, digits, '.', '-' and '_' kept, everything else '_'.
 std::string NamePart(const std::string& text) {
-  std::string out = Trimmed(text);
+  std::string out = WithoutBlanks(text);
   for (char& c : out) {
     const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '.' || c == '-' || c == '_';
@@ -219,7 +219,7 @@ std::vector<std::pair<std::string, TBackupManifest>> ListBackups(const std::stri
 }
 
 std::string BackupLine(const TBackupManifest& m) {
-  return Trimmed(m.vendor) + " " + Trimmed(m.product) + " " + Trimmed(m.revision) + ", " + m.time;
+  return WithoutBlanks(m.vendor) + " " + WithoutBlanks(m.product) + " " + WithoutBlanks(m.revision) + ", " + m.time;
 }
 
 std::string RestoreQuestion(const std::string& targetText, const TBackupManifest& manifest) {

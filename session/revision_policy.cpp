@@ -7,7 +7,7 @@
 namespace tavo {
 namespace {
 
-std::string Trimmed(const std::string& text) {
+std::string WithoutEdgeBlanks(const std::string& text) {
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
@@ -46,8 +46,8 @@ int CompareValues(const std::string& a, const std::string& b) {
 }  // namespace
 
 TRevisionChange CompareRevisions(const std::string& drive, const std::string& image) {
-  const std::string from = Trimmed(drive);
-  const std::string to = Trimmed(image);
+  const std::string from = WithoutEdgeBlanks(drive);
+  const std::string to = WithoutEdgeBlanks(image);
   if (!from.empty() && from == to) return TRevisionChange::Same;
   const auto a = DottedNumbers(from);
   const auto b = DottedNumbers(to);
