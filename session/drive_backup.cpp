@@ -219,7 +219,8 @@ std::vector<std::pair<std::string, TBackupManifest>> ListBackups(const std::stri
 }
 
 std::string BackupLine(const TBackupManifest& m) {
-  return WithoutBlanks(m.vendor) + " " + WithoutBlanks(m.product) + " " + WithoutBlanks(m.revision) + ", " + m.time;
+  return WithoutBlanks(m.vendor) + " " + WithoutBlanks(m.product) + " " +
+         WithoutBlanks(m.revision) + ", " + m.time;
 }
 
 std::string RestoreQuestion(const std::string& targetText, const TBackupManifest& manifest) {
