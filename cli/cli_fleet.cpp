@@ -157,9 +157,8 @@ int RunCliFlash(TCliFlashParts& parts) {
     const TDriveOutcome outcome = FlashSelected(parts);
     worst = WorseExit(worst, OutcomeExitStatus(outcome.result));
     verified = verified || outcome.result == TDriveResult::Verified;
-    restartable = restartable && (outcome.result == TDriveResult::Verified ||
-                                  outcome.result == TDriveResult::Current ||
-                                  outcome.result == TDriveResult::Newer);
+    // Verified, current or newer: the classes that end in success.
+    restartable = restartable && OutcomeExitStatus(outcome.result) == kExitVerified;
     if (outcome.result == TDriveResult::WrittenUnverified && k + 1 < items.size()) {
       parts.report.Error("stopped",
                          outcome.node +
