@@ -110,18 +110,21 @@ void TFlashEngine::RunFlash() {
     if (!FamilyGate()) return;
     if (IsSpecialModelItem(state_.SelectedItemText())) state_.selectedIsSpecialModel = 1;
     if (!CheckModel()) return;
-    // The drive's memory is kept before the first command that writes (the patch refresh).
-    if (!BackUpDrive()) return;
-    ReportPhase({.kind = TPhaseKind::RefreshingPatch});
-    // A run the marker check will stop writes nothing: the search is made first in the
-    // firmware as the rewrite will leave it (what the read-only check predicts), and once
-    // more after the rewrite in the drive itself.
+    // Whatever may still stop the run without writing comes before the backup: the plan of
+    // the patch refresh (reads only) and, where the marker check applies, the search in the
+    // firmware as the rewrite will leave it (what the read-only check predicts). After a
+    // rewrite the search is made once more in the drive itself.
     const bool markerCheck = state_.imageHasDesignMarker && state_.selectedIsSpecialModel;
     std::optional<TPatchRewrite> rewrite;
     if (!PlanPatchRefresh(rewrite)) return;
-    if (markerCheck && rewrite && !PredictDesignMarker(rewrite)) return;
-    if (rewrite) RewritePatchRegion(*rewrite);
-    if (markerCheck && !CheckDesignMarker()) return;
+    if (markerCheck && !PredictDesignMarker(rewrite)) return;
+    // The drive's memory is kept before the first command that writes (the patch refresh).
+    if (!BackUpDrive()) return;
+    ReportPhase({.kind = TPhaseKind::RefreshingPatch});
+    if (rewrite) {
+      RewritePatchRegion(*rewrite);
+      if (markerCheck && !CheckDesignMarker()) return;
+    }
     if (!FlashImage()) return;
     ui_.SetProgress(100);
     ui_.AddLog("Flash Complete!!");

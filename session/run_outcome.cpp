@@ -98,10 +98,12 @@ TOutcomeClass ClassifyRun(bool verified, const TWriteFacts& writes) {
 
 TRunFacts FactsOfRun(const TFlashEngine& engine, const std::string& program) {
   if (engine.LastRunBackupRefused()) {
-    return RefusedFacts(
-        "the drive's firmware could not be backed up before the first write (the lines above "
-        "say why).",
+    TRunFacts refused = RefusedFacts(
+        "its firmware was read but could not be backed up before the first write (the lines "
+        "above say why).",
         program);
+    refused.readOnly = true;
+    return refused;
   }
   TRunFacts facts;
   facts.program = program;
@@ -161,7 +163,9 @@ std::string OutcomeText(const TRunFacts& facts) {
              facts.newRevision + ", not the image's " + facts.imageRevision +
              ". Restart the computer, then " + facts.checkAdvice + " to see what it reports.";
     case TOutcomeClass::Refused:
-      return "Nothing was sent to the drive: " + facts.why + " The drive is unchanged.";
+      return std::string(facts.readOnly ? "Nothing was written to the drive: "
+                                        : "Nothing was sent to the drive: ") +
+             facts.why + " The drive is unchanged.";
     case TOutcomeClass::Current:
       return "Nothing to do: " + (facts.device.empty() ? std::string("the drive") : facts.device) +
              " is already at " + facts.newRevision +

@@ -50,8 +50,11 @@ struct TRunFacts {
   // program checks the drives ("run tavoflash-cli --check").
   std::string program = "TAVOFlash";
   std::string checkAdvice = "run tavoflash-cli --check";
-  // Refused: why nothing was sent (a sentence). Current: the drive's device node.
+  // Refused: why nothing was sent (a sentence); readOnly: the run had read the drive (its
+  // backup) before it was refused, so commands were sent, only none that writes. Current:
+  // the drive's device node.
   std::string why{};
+  bool readOnly = false;
   std::string device{};
   // After a verified run: the revision the drive reports now (empty when it could not be
   // read), and the revision of the image it was given. Current: the revision it reports.

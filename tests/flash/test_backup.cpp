@@ -92,22 +92,32 @@ TEST_F(BackupTest, CoversEveryByteARunRewritesAndIsTakenBeforeTheFirstWrite) {
 }
 
 TEST_F(BackupTest, ReadsThatDisagreeOrFailStopTheRunWithNothingWritten) {
+  // No two reads of its memory agree.
+  Run("unstable-read");
+  EXPECT_EQ(ui_.logs.back(), "Err:Backup read unstable !!");
+  ExpectNothingWritten();
+
+  // Every memory read refused (the patch refresh's plan, which reads first, then leaves the
+  // region alone; the backup cannot).
   Attach("default");
   StartUp();
   engine_->SetBackupStore(&store_);
   before_ = Drive().Flash();
-  // One reply of the first read altered: the two reads differ.
-  Drive().InjectFault(TFault::Hostile(TCommandKind::ReadMemory, {0x00, 0x11}, 0, 1));
-  engine_->BitBtn2Click();
-  EXPECT_EQ(ui_.logs.back(), "Err:Backup read unstable !!");
-  ExpectNothingWritten();
-
   ui_.logs.clear();
-  Drive().ClearHistory();
-  Drive().InjectFault(TFault::Check(TCommandKind::ReadMemory, scsi::kSenseInvalidFieldInCdb, 1));
+  Drive().InjectFault(
+      TFault::Check(TCommandKind::ReadMemory, scsi::kSenseInvalidFieldInCdb, kAlways));
   engine_->BitBtn2Click();
   EXPECT_EQ(ui_.logs.back(), "Err:Backup read fail !!");
   ExpectNothingWritten();
+}
+
+// A run its checks will stop (here the marker search in the firmware as the patch refresh
+// would leave it) reads no backup and keeps none: it writes nothing anyway.
+TEST_F(BackupTest, ARunItsChecksWillStopKeepsNoBackup) {
+  Run("no-marker");
+  EXPECT_EQ(ui_.logs.back(), "This firmware isn't support !!(10)");
+  EXPECT_TRUE(store_.kept.empty());
+  EXPECT_FALSE(engine_->LastRunBackupRefused());
 }
 
 TEST_F(BackupTest, ACopyThatCannotBeKeptStopsTheRunAndSaysWhy) {
