@@ -68,7 +68,7 @@ void TForm1::RestoreFromBackupClick() {
       continue;
     }
     paths.push_back(path);
-    lines.push_back(BackupLine(manifest) + "   " + manifest.container);
+    lines.push_back(BackupLine(manifest) + "\n    " + manifest.container);
   }
   if (paths.empty()) {
     dialogs_.Inform(kRestoreCaption, NoBackupText(folder, drive.model, others), TDialogIcon::None);
@@ -103,7 +103,7 @@ void TForm1::RestoreFromBackupClick() {
   }
   engine_.SetRestore(true);
   engine_.SetExpectedMemorySha256(backup->manifest.memorySha256);
-  StartRun("Restoring " + backup->path + " (" + BackupLine(backup->manifest) + ").");
+  StartRun("Restoring " + BackupLine(backup->manifest) + ": " + backup->path);
 }
 
 void TForm1::EndRestore() {
