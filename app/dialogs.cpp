@@ -1,6 +1,7 @@
 #include "app/dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -45,6 +46,30 @@ std::string TQtDialogs::AskSaveFile(const std::string& caption, const std::strin
                                       QStringLiteral("Support reports (*.tar.gz)"), nullptr,
                                       QFileDialog::DontConfirmOverwrite)
       .toStdString();
+}
+
+bool TQtDialogs::AskYesNo(const std::string& caption, const std::string& text, TDialogIcon icon) {
+  QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  box.setWindowModality(Qt::ApplicationModal);
+  return box.exec() == QMessageBox::Yes;
+}
+
+int TQtDialogs::ChooseItem(const std::string& caption, const std::string& label,
+                           const std::vector<std::string>& items) {
+  QStringList texts;
+  for (const std::string& item : items) texts << QString::fromStdString(item);
+  QInputDialog dialog;
+  dialog.setWindowTitle(QString::fromStdString(caption));
+  dialog.setLabelText(QString::fromStdString(label));
+  dialog.setComboBoxItems(texts);
+  dialog.setComboBoxEditable(false);
+  dialog.setOption(QInputDialog::UseListViewForComboBoxItems);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  if (dialog.exec() != QDialog::Accepted) return -1;
+  return static_cast<int>(texts.indexOf(dialog.textValue()));
 }
 
 bool TDemoDialogs::AskOkCancel(const std::string& caption, const std::string& text,

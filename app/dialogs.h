@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tavo {
 
@@ -23,6 +24,21 @@ class TDialogs {
     (void)suggested;
     return {};
   }
+  // A Yes/No question with No the default. True when the user chose Yes (the default: No).
+  virtual bool AskYesNo(const std::string& caption, const std::string& text, TDialogIcon icon) {
+    (void)caption;
+    (void)text;
+    (void)icon;
+    return false;
+  }
+  // One of items, chosen from a list under label; -1 when the user cancelled (the default).
+  virtual int ChooseItem(const std::string& caption, const std::string& label,
+                         const std::vector<std::string>& items) {
+    (void)caption;
+    (void)label;
+    (void)items;
+    return -1;
+  }
 };
 
 // Real modal message boxes, owned by no window.
@@ -31,6 +47,9 @@ class TQtDialogs final : public TDialogs {
   bool AskOkCancel(const std::string& caption, const std::string& text, TDialogIcon icon) override;
   void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
   std::string AskSaveFile(const std::string& caption, const std::string& suggested) override;
+  bool AskYesNo(const std::string& caption, const std::string& text, TDialogIcon icon) override;
+  int ChooseItem(const std::string& caption, const std::string& label,
+                 const std::vector<std::string>& items) override;
 };
 
 // Demo aid for unattended screenshots: answers the start-up confirmation ("WARNING") with
@@ -42,6 +61,13 @@ class TDemoDialogs final : public TDialogs {
   void Inform(const std::string& caption, const std::string& text, TDialogIcon icon) override;
   std::string AskSaveFile(const std::string& caption, const std::string& suggested) override {
     return real_.AskSaveFile(caption, suggested);
+  }
+  bool AskYesNo(const std::string& caption, const std::string& text, TDialogIcon icon) override {
+    return real_.AskYesNo(caption, text, icon);
+  }
+  int ChooseItem(const std::string& caption, const std::string& label,
+                 const std::vector<std::string>& items) override {
+    return real_.ChooseItem(caption, label, items);
   }
 
  private:

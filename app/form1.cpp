@@ -92,6 +92,7 @@ TForm1::TForm1(TAtapi& atapi, const TFirmwareImage& image, TClock& clock, TDialo
   BuildCheckAction();
   BuildAboutAction();
   BuildSupportAction();
+  BuildRestoreAction();
 #ifndef QT_NO_SESSIONMANAGER
   // A session logout that arrives while messages are processed inside a run is refused
   // like any other close request: the drive must not be left half flashed.
@@ -275,14 +276,23 @@ void TForm1::SelDeviceChange(int index) {
 
 void TForm1::BitBtn2Click() {
   if (runInProgress_ || checkInProgress_) return;
+  StartRun();
+}
+
+void TForm1::SetDriveActionsEnabled(bool enabled) {
+  CheckAction->setEnabled(enabled);
+  RestoreAction->setEnabled(enabled);
+}
+
+void TForm1::StartRun(const std::string& firstLine) {
   // Decided and frozen here, before the worker starts: the drive list, both buttons and the
-  // check stay locked until FinishRun, so the drive the guard locks is the drive the run
-  // writes, and the window touches nothing the worker reads.
+  // context menu's drive actions stay locked until FinishRun, so the drive the guard locks
+  // is the drive the run writes, and the window touches nothing the worker reads.
   runInProgress_ = true;
   SelDevice->setEnabled(false);
   BitBtn2->setEnabled(false);
   BitBtn3->setEnabled(false);
-  CheckAction->setEnabled(false);
+  SetDriveActionsEnabled(false);
   SelDevice->repaint();
   runItem_ = state_.selectedItem;
   signalNoticeShown_ = false;
@@ -292,8 +302,9 @@ void TForm1::BitBtn2Click() {
     connect(signalNotifier_, &QSocketNotifier::activated, this, &TForm1::OnSignalArrived);
   }
   if (record_ != nullptr) {
-    record_->Begin(atapi_, state_, image_);
+    record_->Begin(atapi_, state_, engine_.Image());
   }
+  if (!firstLine.empty()) AddLog(firstLine);
   const std::string device = SelectedDevice(state_, atapi_);
   worker_ = std::thread([this, device] {
     runFacts_ = RefusedFacts("the run was refused before it began (the lines above say why).",
@@ -321,6 +332,7 @@ void TForm1::FinishRun() {
   // The drive is let go. The outcome goes to the log, the status bar and the run log while
   // signals still wait, so that a signal cannot cut it off; then they act as usual again.
   ShowOutcome();
+  EndRestore();
   delete signalNotifier_;
   signalNotifier_ = nullptr;
   const int caught = deferral_ ? deferral_->Caught() : 0;
@@ -333,7 +345,7 @@ void TForm1::FinishRun() {
   SelDevice->setEnabled(true);
   BitBtn2->setEnabled(true);
   BitBtn3->setEnabled(true);
-  CheckAction->setEnabled(true);
+  SetDriveActionsEnabled(true);
   ShowTarget();  // the drive's revision has changed; the outcome keeps the panel's own tip
   emit RunFinished();
 }

@@ -10,7 +10,9 @@
 // The window's context menu (right-click) holds the check of the drives: the same reading
 // commands only check as tavoflash-cli --check, on the same worker thread, with its verdict
 // lines in the log. A check and a run never overlap. It also holds "About TAVOFlash": the
-// version, the image and the licence.
+// version, the image and the licence; "Save a report for support…"; and "Restore from a
+// backup…": a backup of the selected drive, chosen from the kept ones, flashed back by
+// the same run as "&Start" after the same last question as the terminal's.
 #pragma once
 
 #include <QWidget>
@@ -115,6 +117,9 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void StatusBar1DblClick();
   // Checks every drive with reading commands only, on the worker thread.
   void CheckDrivesClick();
+  // Chooses a backup of the selected drive, asks the last question and, on Yes, flashes
+  // the backup back by the run "&Start" makes (form1_restore.cpp).
+  void RestoreFromBackupClick();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -153,7 +158,12 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   void SetProgressNow(int value);
   void SetProgressRangeNow(int minimum, int maximum);
   void OnSignalArrived();
+  // Locks the controls and starts the run on the worker thread with the image the engine
+  // holds; FinishRun ends it on the GUI thread. firstLine: logged first (none when empty).
+  void StartRun(const std::string& firstLine = {});
   void FinishRun();
+  // Locks or unlocks the context menu's actions that send commands to the drives.
+  void SetDriveActionsEnabled(bool enabled);
   // The context menu's check action (form1_check.cpp).
   void BuildCheckAction();
   void FinishCheck(const std::vector<std::string>& lines);
@@ -163,6 +173,10 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // The context menu's "Save a report for support…" (form1_support.cpp).
   void BuildSupportAction();
   void SaveSupportReport();
+  // The context menu's "Restore from a backup…" (form1_restore.cpp). EndRestore: the
+  // engine flashes the window's own image again, as a run without a restore does.
+  void BuildRestoreAction();
+  void EndRestore();
 
   TFlashState state_;
   TDialogs& dialogs_;
@@ -191,6 +205,15 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   // Written by the worker with runFacts_: the run stopped because no backup could be made.
   // The explanation of the last failure line of the run, kept for the outcome's tooltip.
   std::string lastExplanation_;
+  // The backup a restore flashes, for that one run: set on the GUI thread before the worker
+  // starts, dropped after it has ended. The image reads the bytes kept beside it.
+  struct TRestoreImage {
+    explicit TRestoreImage(std::vector<uint8_t> bytes)
+        : container(std::move(bytes)), image(container) {}
+    std::vector<uint8_t> container;
+    TFirmwareImage image;
+  };
+  std::unique_ptr<TRestoreImage> restoreImage_;
   // The check: GUI-thread state; the controls it locks get back the state they had.
   bool checkInProgress_ = false;
   bool startEnabledBeforeCheck_ = false;
@@ -219,6 +242,7 @@ class TForm1 final : public QWidget, public TUserPort, private TStartupHooks {
   QAction* CheckAction = nullptr;
   QAction* AboutAction = nullptr;
   QAction* SupportAction = nullptr;
+  QAction* RestoreAction = nullptr;
 };
 
 // Post runs f on the window's thread later, in order with the other posted calls; Await

@@ -32,7 +32,7 @@ void TForm1::BuildCheckAction() {
 void TForm1::CheckDrivesClick() {
   if (runInProgress_ || checkInProgress_) return;
   checkInProgress_ = true;
-  CheckAction->setEnabled(false);
+  SetDriveActionsEnabled(false);
   // No run starts meanwhile, and the selection stays: the check selects each drive in turn.
   startEnabledBeforeCheck_ = BitBtn2->isEnabled();
   listEnabledBeforeCheck_ = SelDevice->isEnabled();
@@ -54,7 +54,7 @@ void TForm1::FinishCheck(const std::vector<std::string>& lines) {
   BitBtn2->setEnabled(startEnabledBeforeCheck_);
   SelDevice->setEnabled(listEnabledBeforeCheck_);
   checkInProgress_ = false;
-  CheckAction->setEnabled(true);
+  SetDriveActionsEnabled(true);
   emit CheckFinished();
 }
 

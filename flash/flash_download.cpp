@@ -90,7 +90,7 @@ bool TFlashEngine::SendBanks(uint8_t* buf, bool fullBank) {
     if (fullBank) std::memset(buf, 0, kWorkBufferSize);
     ui_.SetProgress(static_cast<int>((i + 1) * 80 / bankCount));
     const uint16_t len = BankLength(i);
-    if (i < state_.header.BankLength.size()) image_.StageBank(i, buf);
+    if (i < state_.header.BankLength.size()) image_->StageBank(i, buf);
     if (state_.header.ScrambleFlag == 0x01) Descramble(buf, len, 1);
     if (i == 1 && len < 0xE000) {
       // The drive's own 16 bytes at E000h of bank 1 go back with a full-bank transfer.

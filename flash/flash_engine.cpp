@@ -32,7 +32,7 @@ using namespace engine;
 
 TFlashEngine::TFlashEngine(TFlashState& state, TAtapi& atapi, const TFirmwareImage& image,
                            TUserPort& ui, TClock& clock)
-    : state_(state), atapi_(atapi), image_(image), ui_(ui), clock_(clock) {}
+    : state_(state), atapi_(atapi), image_(&image), ui_(ui), clock_(clock) {}
 
 std::optional<std::vector<uint8_t>> TFlashEngine::ObtainBuffer(size_t size) {
   if (failAllocationIn_ > 0 && --failAllocationIn_ == 0) return std::nullopt;

@@ -4,6 +4,7 @@
 // through TClock, the drive through TAtapi.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -80,6 +81,13 @@ class TFlashEngine {
   void CopyHeader();
   // Image identity extraction from bank 0 (the hidden "&Open" button).
   void BitBtn1Click();
+  // The image the runs flash: the one given at construction until UseImage.
+  const TFirmwareImage& Image() const { return *image_; }
+  // The runs flash image from now on (it must outlive them): its header, identity, family
+  // code and design marker go into the state as the start-up takes them, without a command
+  // to any drive (no family search). An image without an identity leaves it empty: a run
+  // then stops at "Err:File Error !!". The drive list and the selection stay.
+  void UseImage(const TFirmwareImage& image);
   // Lists the drive-table rows whose identity matches the image identity (at most ten)
   // into state.items / state.driveMap and selects item 0 when there is one.
   void FillDriveList();
@@ -195,6 +203,14 @@ class TFlashEngine {
   // One read of those bytes for the backup; false when a read failed.
   bool ReadBackupPass(const std::vector<uint32_t>& lengths, int pass,
                       std::vector<std::vector<uint8_t>>& banks);
+  // Stages bank 0 of the image and finds its INQUIRY template: the identity, with the
+  // family code and the design marker; nothing when the image has no template.
+  struct TImageIdentity {
+    std::string identity;
+    std::array<uint8_t, 2> familyCode{};
+    bool designMarker = false;
+  };
+  std::optional<TImageIdentity> ReadImageIdentity();
   // Length of bank n from the header copy; 0 for a bank beyond the eight slots.
   uint16_t BankLength(unsigned bank) const;
 
@@ -212,7 +228,7 @@ class TFlashEngine {
 
   TFlashState& state_;
   TAtapi& atapi_;
-  const TFirmwareImage& image_;
+  const TFirmwareImage* image_;
   TUserPort& ui_;
   TClock& clock_;
   bool running_ = false;

@@ -73,7 +73,7 @@ bool TFlashEngine::PlanPatchRefresh(std::optional<TPatchRewrite>& rewrite) {
     return true;
   }
 
-  image_.StageBank(bank, stage);
+  image_->StageBank(bank, stage);
   if (state_.header.ScrambleFlag != 0x00 && state_.header.ScrambleFlag != 0x20) {
     Descramble(stage, BankLength(bank), 1);
   }

@@ -24,42 +24,57 @@ const char* const TFlashEngine::kNoticeLines[6] = {
 // Start-up
 
 void TFlashEngine::CopyHeader() {
-  if (!image_.Valid()) {
+  if (!image_->Valid()) {
     // Leave the header copy cleared: no bank is staged, so no identity is found.
     state_.header = TImageHeader{};
-    ui_.AddLog(image_.CheckError());
+    ui_.AddLog(image_->CheckError());
     return;
   }
-  state_.header = image_.Header();
+  state_.header = image_->Header();
 }
 
-void TFlashEngine::BitBtn1Click() {
+std::optional<TFlashEngine::TImageIdentity> TFlashEngine::ReadImageIdentity() {
   auto buffer = ObtainBuffer(kWorkBufferSize);
   if (!buffer) {
     ui_.AddLog("Err:Memory allocation");
-    return;
+    return std::nullopt;
   }
-  if (!image_.Valid()) return;  // never stage from a container that failed its check
+  if (!image_->Valid()) return std::nullopt;  // never stage from a container that failed its check
   uint8_t* buf = buffer->data();
-  if (state_.header.BankCount > 0) image_.StageBank(0, buf);
+  if (state_.header.BankCount > 0) image_->StageBank(0, buf);
   if (state_.header.ScrambleFlag == 0x01) Descramble(buf, kWorkBufferSize, 1);
 
   const std::span<const uint8_t> bank0(buf, kWorkBufferSize);
   const std::optional<size_t> at = FindInquiryTemplate(bank0);
-  if (!at) return;
+  if (!at) return std::nullopt;
   const size_t found = *at;
 
   const char* raw = reinterpret_cast<const char*>(buf + found + 8);
-  std::string identity(raw, strnlen(raw, 28));
-  state_.imageFamilyCode = {buf[found + 38], buf[found + 39]};
-  if (state_.header.IdentityCheckFlag == 0x10 && !FindFamilyDrives(identity)) return;
-  state_.edit1 = identity;
+  TImageIdentity id;
+  id.identity.assign(raw, strnlen(raw, 28));
+  id.familyCode = {buf[found + 38], buf[found + 39]};
+  id.designMarker = id.identity.size() >= 8 + kSpecialModelLength &&
+                    id.identity.compare(8, kSpecialModelLength, kSpecialModel) == 0 &&
+                    FindUtf16Le(bank0, "Tavonix Design");
+  return id;
+}
 
-  if (identity.size() >= 8 + kSpecialModelLength &&
-      identity.compare(8, kSpecialModelLength, kSpecialModel) == 0 &&
-      FindUtf16Le(bank0, "Tavonix Design")) {
-    state_.imageHasDesignMarker = 1;
-  }
+void TFlashEngine::BitBtn1Click() {
+  const std::optional<TImageIdentity> id = ReadImageIdentity();
+  if (!id) return;
+  state_.imageFamilyCode = id->familyCode;
+  if (state_.header.IdentityCheckFlag == 0x10 && !FindFamilyDrives(id->identity)) return;
+  state_.edit1 = id->identity;
+  if (id->designMarker) state_.imageHasDesignMarker = 1;
+}
+
+void TFlashEngine::UseImage(const TFirmwareImage& image) {
+  image_ = &image;
+  CopyHeader();
+  const std::optional<TImageIdentity> id = ReadImageIdentity();
+  state_.edit1 = id ? id->identity : std::string();
+  state_.imageFamilyCode = id ? id->familyCode : std::array<uint8_t, 2>{};
+  state_.imageHasDesignMarker = id && id->designMarker ? 1 : 0;
 }
 
 bool TFlashEngine::RowMatchesIdentity(int32_t row, const std::string& identity) const {

@@ -193,7 +193,7 @@ std::optional<TLoadedBackup> LoadBackup(const std::string& path, std::string& er
     return std::nullopt;
   }
   const std::string identity = ImageIdentity(image);
-  if (identity.substr(0, 24) != manifest->vendor + manifest->product) {
+  if (!BackupOfModel(*manifest, identity)) {
     error = "the backup " + loaded.path + " names the drive '" + manifest->vendor +
             manifest->product + "', but its firmware is for '" + identity.substr(0, 24) + "'.";
     return std::nullopt;
@@ -216,6 +216,11 @@ std::vector<std::pair<std::string, TBackupManifest>> ListBackups(const std::stri
   std::stable_sort(out.begin(), out.end(),
                    [](const auto& a, const auto& b) { return a.second.time < b.second.time; });
   return out;
+}
+
+bool BackupOfModel(const TBackupManifest& manifest, const std::string& identity) {
+  constexpr size_t kModelLength = 24;  // vendor 8, product 16
+  return identity.substr(0, kModelLength) == manifest.vendor + manifest.product;
 }
 
 std::string BackupLine(const TBackupManifest& m) {

@@ -71,6 +71,11 @@ std::optional<TLoadedBackup> LoadBackup(const std::string& path, std::string& er
 // are left out.
 std::vector<std::pair<std::string, TBackupManifest>> ListBackups(const std::string& directory);
 
+// True when the backup is of the drive model identity names: its first 24 characters, the
+// vendor and product as a drive list item or an image identity holds them, are the
+// manifest's.
+bool BackupOfModel(const TBackupManifest& manifest, const std::string& identity);
+
 // "TAVO QRD-1040C 1.05, 2026-12-10 14:03:07" for a list.
 std::string BackupLine(const TBackupManifest& manifest);
 

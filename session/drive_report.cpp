@@ -136,7 +136,10 @@ TFlashTarget SelectedTarget(const TAtapi& atapi, const TFlashState& state) {
     const TFoundDrive drive = RowDrive(atapi, row);
     target.device = drive.node;
     target.model = drive.product.empty() ? drive.vendor : drive.vendor + " " + drive.product;
-    target.fromRevision = drive.revision;
+    // What the list shows: after a verified run, the revision the drive reported then (the
+    // drive table keeps what the search for drives found).
+    const std::string shown = Trimmed(ItemRevision(state.SelectedItemText()));
+    target.fromRevision = shown.empty() ? drive.revision : shown;
   }
   target.toRevision = ImageRevision(state.edit1);
   return target;

@@ -35,8 +35,10 @@
 #include "emulator/virtual_bus.h"
 #include "emulator/virtual_drive.h"
 #include "image/firmware_image.h"
+#include "platform/backup_files.h"
 #include "platform/drive_lock.h"
 #include "platform/restart.h"
+#include "session/drive_backup.h"
 #include "session/drive_session.h"
 #include "session/line_explanations.h"
 #include "session/run_history.h"
@@ -91,6 +93,19 @@ class TScriptedDialogs final : public TDialogs {
     calls.push_back({caption, "", TDialogIcon::None});
     return saveAs;
   }
+  bool yes = true;                   // answer to a Yes/No question
+  int choose = 0;                    // the item chosen from a list (-1: cancelled)
+  std::vector<std::string> offered;  // the items of the last list
+  bool AskYesNo(const std::string& caption, const std::string& text, TDialogIcon icon) override {
+    calls.push_back({caption, text, icon});
+    return yes;
+  }
+  int ChooseItem(const std::string& caption, const std::string& label,
+                 const std::vector<std::string>& items) override {
+    calls.push_back({caption, label, TDialogIcon::None});
+    offered = items;
+    return choose;
+  }
   int Count(const std::string& caption) const {
     int n = 0;
     for (const auto& c : calls) n += c.caption == caption ? 1 : 0;
@@ -141,6 +156,13 @@ struct THarness {
   QAction* Check() const { return Find<QAction>("CheckAction"); }
   QAction* About() const { return Find<QAction>("AboutAction"); }
   QAction* Support() const { return Find<QAction>("SupportAction"); }
+  // A context-menu action by the text the user reads; nullptr when there is none.
+  QAction* Action(const QString& text) const {
+    for (QAction* a : form->actions()) {
+      if (a->text() == text) return a;
+    }
+    return nullptr;
+  }
   QStringList LogLines() const {
     QStringList lines;
     for (int i = 0; i < Log()->count(); ++i) lines << Log()->item(i)->text();
@@ -197,6 +219,43 @@ std::vector<uint8_t> ContainerWithIdentity(const std::string& identity28) {
   t[4] = 0x1F;
   std::copy(identity28.begin(), identity28.end(), t + 8);
   return c;
+}
+
+// XDG_STATE_HOME (run logs, backups) in a temporary folder for the life of the object.
+class TStateFolder final {
+ public:
+  TStateFolder() : before_(qgetenv("XDG_STATE_HOME")) {
+    qputenv("XDG_STATE_HOME", dir_.path().toUtf8());
+  }
+  ~TStateFolder() {
+    if (before_.isEmpty()) {
+      qunsetenv("XDG_STATE_HOME");
+    } else {
+      qputenv("XDG_STATE_HOME", before_);
+    }
+  }
+  std::string Path(const char* sub) const { return dir_.filePath(sub).toStdString(); }
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray before_;
+};
+
+// Keeps a backup of a virtual drive at 1.05 (the default profile) in BackupDirectory(), by
+// a run of the window as a user makes it; its container's path (empty: none was kept).
+std::string KeepBackupOfDefaultDrive(TBackupKeeper& keeper) {
+  THarness first(Profiles({"default"}));
+  first.form->SetBackupStore(&keeper);
+  if (!first.RunFromTheButton()) return {};
+  const auto kept = ListBackups(BackupDirectory());
+  return kept.size() == 1 && kept[0].second.revision == "1.05" ? kept[0].first : std::string();
+}
+
+const QString kRestoreText = QString::fromUtf8("Restore from a backup\u2026");
+
+// True when no command at all reached the drive since its history was cleared.
+bool NothingSent(THarness& h) {
+  return h.bus.Drive(0).History().empty();
 }
 
 // Calls f with every event the watched object receives.
@@ -800,6 +859,111 @@ class TForm1Test : public QObject {
     } else {
       qputenv("XDG_STATE_HOME", savedState);
     }
+  }
+
+  // "Restore from a backup…" in the context menu: the backup a run kept of a drive at 1.05,
+  // chosen from the list and flashed back to a drive that reports 1.08 after the terminal's
+  // question, through the run "&Start" makes (a backup of its own first, the verification,
+  // the outcome and the run log); "&Start" flashes the window's own image again afterwards.
+  void restoreFromTheContextMenuVerifies() {
+    TStateFolder state;
+    TBackupKeeper keeper(BackupDirectory(), "");
+    const std::string file = KeepBackupOfDefaultDrive(keeper);
+    QVERIFY(!file.empty());
+    THarness h(Profiles({"current"}));
+    h.form->SetBackupStore(&keeper);
+    TRunRecord record("tavoflash", {}, "");
+    record.Log().SetJournal(false);
+    h.form->SetRunRecord(&record);
+    QAction* restore = h.Action(kRestoreText);
+    QVERIFY(restore != nullptr);
+    QVERIFY(restore->isEnabled());
+    QSignalSpy finished(h.form.get(), &TForm1::RunFinished);
+
+    restore->trigger();
+    const bool lockedAtOnce =
+        h.ControlsDisabled() && !restore->isEnabled() && !h.Check()->isEnabled();
+    QVERIFY(finished.count() > 0 || finished.wait(60000));
+
+    QVERIFY(lockedAtOnce);
+    QCOMPARE(h.dialogs.offered.size(), size_t{1});
+    QVERIFY2(h.dialogs.offered[0].find("TAVO QRD-1040C 1.05, ") == 0, h.dialogs.offered[0].c_str());
+    QCOMPARE(h.dialogs.Count("Restore from a backup"), 2);  // the list, then the question
+    const TDialogCall& question = h.dialogs.calls[h.dialogs.calls.size() - 2];
+    QCOMPARE(question.caption, std::string("Restore from a backup"));
+    QVERIFY2(question.text.find("Restore drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.08 to 1.05 "
+                                "(an older revision: a downgrade), the backup of ") == 0,
+             question.text.c_str());
+    const QStringList log = h.LogLines();
+    QVERIFY2(log.contains("Firmware Verify ok!!"), qPrintable(log.join('\n')));
+    QVERIFY(log.indexOf(QRegularExpression("Backup saved: .*")) >= 0);
+    QCOMPARE(ReadDriveRevision(*h.atapi), std::string("1.05"));
+    QCOMPARE(h.SelDevice()->currentText(), kDefaultItem);
+    QCOMPARE(h.Find<QLabel>("StatusPanel0")->text(), QString("Verified: now 1.05; restart"));
+    QVERIFY2(log.join(' ').contains("now reports revision 1.05"), qPrintable(log.join('\n')));
+    const std::vector<TPastRun> runs = ReadRunHistory(state.Path("tavoflash"));
+    QCOMPARE(runs.size(), size_t{1});
+    QCOMPARE(runs[0].result, std::string("verified"));
+    QVERIFY(h.ControlsEnabled());
+    QVERIFY(restore->isEnabled());
+
+    // The restore image was for that run only.
+    QCOMPARE(h.Start()->toolTip(),
+             QString("&Start flashes drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.05 to 1.08."));
+    h.form->SetRunRecord(nullptr);
+    QVERIFY(h.RunFromTheButton());
+    QCOMPARE(ReadDriveRevision(*h.atapi), std::string("1.08"));
+  }
+
+  // Before anything is sent: no backup, an answer No, and a backup file changed after it
+  // was kept each leave the drive without a single command, and "&Start" keeps flashing the
+  // window's own image. The question after a run in the same window names the revision the
+  // drive reports since that run.
+  void restoreRefusalsSendNothing() {
+    TStateFolder state;
+    TBackupKeeper keeper(BackupDirectory(), "");
+    THarness h(Profiles({"default"}));
+    h.form->SetBackupStore(&keeper);
+    QAction* restore = h.Action(kRestoreText);
+    QVERIFY(restore != nullptr);
+    h.bus.Drive(0).ClearHistory();
+    restore->trigger();
+    QVERIFY2(h.dialogs.calls.back().text.find("No backups in " + BackupDirectory() + ".") == 0,
+             h.dialogs.calls.back().text.c_str());
+    QVERIFY(NothingSent(h));
+
+    QVERIFY(h.RunFromTheButton());  // 1.05 to 1.08, with a backup of 1.05
+    const auto kept = ListBackups(BackupDirectory());
+    QCOMPARE(kept.size(), size_t{1});
+    // "&Start" flashes the window's own image, its identity in the state.
+    const auto ownImage = [&h] {
+      return &h.form->Engine().Image() == &EmbeddedImage() &&
+             QString::fromStdString(h.form->State().edit1) == kImageIdentity;
+    };
+    h.bus.Drive(0).ClearHistory();
+    h.dialogs.yes = false;
+    restore->trigger();
+    const std::string question = h.dialogs.calls.back().text;
+    QVERIFY2(question.find("Restore drive [0] emulated:sr0 (TAVO QRD-1040C) from 1.08 to 1.05 (an "
+                           "older revision: a downgrade)") == 0,
+             question.c_str());
+    QVERIFY(!h.form->RunInProgress());
+    QVERIFY(NothingSent(h));
+    QVERIFY(ownImage());
+
+    QFile changed(QString::fromStdString(kept[0].first));
+    QVERIFY(changed.open(QIODevice::ReadWrite));
+    changed.seek(200);
+    changed.write("\x5a", 1);
+    changed.close();
+    h.dialogs.yes = true;
+    restore->trigger();
+    QCOMPARE(h.dialogs.calls.back().icon, TDialogIcon::Error);
+    QVERIFY2(h.dialogs.calls.back().text.find("is not what its manifest says") != std::string::npos,
+             h.dialogs.calls.back().text.c_str());
+    QVERIFY(!h.form->RunInProgress());
+    QVERIFY(NothingSent(h));
+    QVERIFY(ownImage());
   }
 };
 
