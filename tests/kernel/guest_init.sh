@@ -130,6 +130,8 @@ $1"
   done
   shift
   echo "=== case $name (profile $profile, as $user): tavoflash-cli $*"
+  local started
+  started=$(date +%s)
   if ! start_drive "$profile"; then
     report "$name" 0
     stop_drive
@@ -162,6 +164,7 @@ $1"
   unset IFS
   # CASE_AFTER may look at what CASE_SETUP started, and fail the case (ok=0).
   [ -n "$CASE_AFTER" ] && eval "$CASE_AFTER"
+  echo "    the case took $(($(date +%s) - started)) s"
   report "$name" "$ok"
   CASE_SETUP=""
   CASE_AFTER=""
