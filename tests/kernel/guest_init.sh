@@ -87,6 +87,31 @@ only_program_commands() {
   fi
 }
 
+# restore_backup: the case's program flashed 1.05 -> 1.08 and named the backup it made
+# first ("Backup saved: FILE" in /tmp/out). That backup, flashed back with --restore onto
+# the same drive (the drive server keeps its memory while it runs), must verify, and the
+# drive must then report 1.05 again. The restore's own backup (of 1.08) is left out: it
+# is the same reading as the first run's.
+restore_backup() {
+  local backup rc p
+  backup=$(sed -n 's/^Backup saved: //p' /tmp/out | head -n 1)
+  [ -f "$backup" ] || { echo "    no backup file named: '$backup'"; return 1; }
+  grep -q '"revision": *"1.05"' "${backup%.bin}.json" ||
+    { echo "    the backup's manifest does not name revision 1.05:"; cat "${backup%.bin}.json"; return 1; }
+  env HOME=/root XDG_RUNTIME_DIR=/run/user/0 tavoflash-cli --restore "$backup" --yes --no-backup \
+    >/tmp/restore 2>&1
+  rc=$?
+  sed 's/^/    restore| /' /tmp/restore
+  [ "$rc" -eq 0 ] || { echo "    the restore exited $rc"; return 1; }
+  for p in "from 1.08 to 1.05" "Firmware Verify ok!!" "1.08 -> 1.05"; do
+    grep -qF -- "$p" /tmp/restore || { echo "    the restore lacks the line: $p"; return 1; }
+  done
+  env HOME=/root XDG_RUNTIME_DIR=/run/user/0 tavoflash-cli --list >/tmp/list 2>&1
+  sed 's/^/    list| /' /tmp/list
+  grep -F /dev/sr0 /tmp/list | grep -qF " 1.05 " ||
+    { echo "    the drive does not report 1.05 after the restore"; return 1; }
+}
+
 failures=0
 report() {  # report NAME OK
   if [ "$2" = 1 ]; then echo "PASS $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
@@ -105,6 +130,8 @@ $1"
   done
   shift
   echo "=== case $name (profile $profile, as $user): tavoflash-cli $*"
+  local started
+  started=$(date +%s)
   if ! start_drive "$profile"; then
     report "$name" 0
     stop_drive
@@ -137,6 +164,7 @@ $1"
   unset IFS
   # CASE_AFTER may look at what CASE_SETUP started, and fail the case (ok=0).
   [ -n "$CASE_AFTER" ] && eval "$CASE_AFTER"
+  echo "    the case took $(($(date +%s) - started)) s"
   report "$name" "$ok"
   CASE_SETUP=""
   CASE_AFTER=""
