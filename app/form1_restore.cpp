@@ -94,6 +94,8 @@ void TForm1::RestoreFromBackupClick() {
   }
   restoreImage_ = std::make_unique<TRestoreImage>(std::move(backup->container));
   engine_.UseImage(restoreImage_->image);
+  // "Select File" shows what this run flashes: the backup's identity, with its revision.
+  ShowImageIdentity(state_.edit1);
   // The question names the revision change to the backup's revision, as the terminal's.
   const std::string question =
       RestoreQuestion(TargetText(SelectedTarget(atapi_, state_)), backup->manifest);
@@ -111,6 +113,7 @@ void TForm1::EndRestore() {
   engine_.SetRestore(false);
   engine_.SetExpectedMemorySha256({});
   engine_.UseImage(image_);
+  ShowImageIdentity(state_.edit1);
   restoreImage_.reset();
 }
 

@@ -880,10 +880,16 @@ class TForm1Test : public QObject {
     QVERIFY(restore->isEnabled());
     QSignalSpy finished(h.form.get(), &TForm1::RunFinished);
 
+    QLineEdit* shown = h.Find<QLineEdit>("Edit1");
+    const QString ownIdentity = shown->text();
     restore->trigger();
     const bool lockedAtOnce =
         h.ControlsDisabled() && !restore->isEnabled() && !h.Check()->isEnabled();
+    // "Select File" names what the run flashes: the backup, at 1.05.
+    const QString shownDuringTheRun = shown->text();
     QVERIFY(finished.count() > 0 || finished.wait(60000));
+    QVERIFY2(shownDuringTheRun.endsWith("1.05"), qPrintable(shownDuringTheRun));
+    QCOMPARE(shown->text(), ownIdentity);
 
     QVERIFY(lockedAtOnce);
     QCOMPARE(h.dialogs.offered.size(), size_t{1});
