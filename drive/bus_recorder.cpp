@@ -57,8 +57,14 @@ void TBusRecorder::WriteFact(const std::string& type, nlohmann::ordered_json fie
 
 uint64_t TBusRecorder::BeginCommand(std::span<const uint8_t> dataOut) {
   const uint64_t seq = nextSeq_++;
-  sent_.Add(seq, dataOut);
+  carried_.AddSent(seq, dataOut);
   return seq;
+}
+
+nlohmann::ordered_json TBusRecorder::DataIn(uint64_t seq, std::span<const uint8_t> bytes) {
+  nlohmann::ordered_json recorded = rec::DataInJson(bytes, carried_);
+  carried_.AddReceived(seq, bytes);
+  return recorded;
 }
 
 void TBusRecorder::WriteCommand(uint64_t seq, uint64_t startMs, nlohmann::ordered_json fields,
@@ -136,7 +142,7 @@ int TRecordingPassThroughPort::Execute(TDeviceHandle handle, TPassThroughBlock& 
   fields["status"] = sptd.ScsiStatus;
   fields["sense"] = SenseHex(block.SenseBuf, sizeof block.SenseBuf);
   if (dir == kDirIn && length > 0) {
-    fields["data_in"] = rec::DataInJson({sptd.DataBuffer, length}, recorder_.Sent());
+    fields["data_in"] = recorder_.DataIn(seq, {sptd.DataBuffer, length});
   }
   recorder_.WriteCommand(seq, startMs, std::move(fields));
   return error;
@@ -169,7 +175,7 @@ void TRecordingAspiPort::Capture() {
   }
   if (SrbDirection(srb.SRB_Flags) == kDirIn && srb.SRB_BufLen > 0 &&
       srb.SRB_BufPointer != nullptr) {
-    f["data_in"] = rec::DataInJson({srb.SRB_BufPointer, srb.SRB_BufLen}, recorder_.Sent());
+    f["data_in"] = recorder_.DataIn(open_->seq, {srb.SRB_BufPointer, srb.SRB_BufLen});
   }
 }
 

@@ -46,12 +46,14 @@ class TBusRecorder {
   void WriteHeader(const TRecordingHeader& header);
   // Writes one fact line (a JSON object text); cmd lines get seq and t_ms here.
   void WriteFact(const std::string& type, nlohmann::ordered_json fields);
-  // Starts a command: its number. The data it sends is kept when long (see TSentData).
+  // Starts a command: its number. The data it sends is kept when long (see TCarriedData).
   uint64_t BeginCommand(std::span<const uint8_t> dataOut);
+  // The recorded form of command seq's reply, which is then kept for later replies to
+  // refer to (a second read of the same memory).
+  nlohmann::ordered_json DataIn(uint64_t seq, std::span<const uint8_t> bytes);
   // Writes a command's line; its duration runs from startMs to endMs (default: now).
   void WriteCommand(uint64_t seq, uint64_t startMs, nlohmann::ordered_json fields,
                     std::optional<uint64_t> endMs = std::nullopt);
-  const rec::TSentData& Sent() const { return sent_; }
   TClock& Clock() { return clock_; }
 
  private:
@@ -59,7 +61,7 @@ class TBusRecorder {
   TLineWriter writer_;
   uint64_t startMs_;
   uint64_t nextSeq_ = 1;
-  rec::TSentData sent_;
+  rec::TCarriedData carried_;
 };
 
 class TRecordingPassThroughPort final : public TPassThroughPort {

@@ -77,25 +77,32 @@ const char* DirectionName(uint8_t dir) {
   return "none";
 }
 
-void TSentData::Add(uint64_t seq, std::span<const uint8_t> bytes) {
-  if (bytes.size() <= kDataOutHexLimit) return;
-  const std::vector<uint8_t>& kept = sent_[seq] = {bytes.begin(), bytes.end()};
+void TCarriedData::AddSent(uint64_t seq, std::span<const uint8_t> bytes) {
+  if (bytes.size() > kDataOutHexLimit) Keep(seq, bytes);
+}
+
+void TCarriedData::AddReceived(uint64_t seq, std::span<const uint8_t> bytes) {
+  if (bytes.size() >= kBlock) Keep(seq, bytes);
+}
+
+void TCarriedData::Keep(uint64_t seq, std::span<const uint8_t> bytes) {
+  const std::vector<uint8_t>& kept = data_[seq] = {bytes.begin(), bytes.end()};
   for (size_t at = 0; at + kBlock <= kept.size(); at += kBlock) {
     blocks_.emplace(std::string(reinterpret_cast<const char*>(kept.data() + at), kBlock),
                     std::make_pair(seq, uint64_t{at}));
   }
 }
 
-std::optional<std::span<const uint8_t>> TSentData::Slice(uint64_t seq, uint64_t offset,
-                                                         uint64_t count) const {
-  const auto it = sent_.find(seq);
-  if (it == sent_.end() || offset > it->second.size() || count > it->second.size() - offset) {
+std::optional<std::span<const uint8_t>> TCarriedData::Slice(uint64_t seq, uint64_t offset,
+                                                            uint64_t count) const {
+  const auto it = data_.find(seq);
+  if (it == data_.end() || offset > it->second.size() || count > it->second.size() - offset) {
     return std::nullopt;
   }
   return std::span<const uint8_t>(it->second).subspan(offset, count);
 }
 
-std::optional<std::pair<uint64_t, uint64_t>> TSentData::FindBlock(
+std::optional<std::pair<uint64_t, uint64_t>> TCarriedData::FindBlock(
     std::span<const uint8_t> bytes) const {
   const auto it =
       blocks_.find(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -103,7 +110,7 @@ std::optional<std::pair<uint64_t, uint64_t>> TSentData::FindBlock(
   return it->second;
 }
 
-nlohmann::ordered_json DataInJson(std::span<const uint8_t> bytes, const TSentData& sent) {
+nlohmann::ordered_json DataInJson(std::span<const uint8_t> bytes, const TCarriedData& carried) {
   if (bytes.size() <= kPackOver) return Hex(bytes);
   nlohmann::ordered_json runs = nlohmann::ordered_json::array();
   std::vector<uint8_t> plain;
@@ -114,7 +121,7 @@ nlohmann::ordered_json DataInJson(std::span<const uint8_t> bytes, const TSentDat
   size_t p = 0;
   while (p < bytes.size()) {
     if (p % kBlock == 0 && p + kBlock <= bytes.size()) {
-      if (const auto block = sent.FindBlock(bytes.subspan(p, kBlock))) {
+      if (const auto block = carried.FindBlock(bytes.subspan(p, kBlock))) {
         flushPlain();
         nlohmann::ordered_json& last = runs.empty() ? runs : runs.back();
         // A block that continues the previous reference extends it.
@@ -145,8 +152,8 @@ nlohmann::ordered_json DataInJson(std::span<const uint8_t> bytes, const TSentDat
 
 namespace {
 
-// Walks a data_in value; sent may be null (shape check only).
-std::optional<std::vector<uint8_t>> Decode(const nlohmann::json& value, const TSentData* sent,
+// Walks a data_in value; carried may be null (shape check only).
+std::optional<std::vector<uint8_t>> Decode(const nlohmann::json& value, const TCarriedData* carried,
                                            std::string& error) {
   if (value.is_string()) {
     auto bytes = FromHex(value.get<std::string>());
@@ -184,14 +191,14 @@ std::optional<std::vector<uint8_t>> Decode(const nlohmann::json& value, const TS
         out.insert(out.end(), count, (*fill)[0]);
       } else if (run.contains("from") && run["from"].is_number_unsigned() &&
                  run.contains("offset") && run["offset"].is_number_unsigned()) {
-        if (sent == nullptr) {
+        if (carried == nullptr) {
           out.insert(out.end(), count, 0);
         } else {
           const auto slice =
-              sent->Slice(run["from"].get<uint64_t>(), run["offset"].get<uint64_t>(), count);
+              carried->Slice(run["from"].get<uint64_t>(), run["offset"].get<uint64_t>(), count);
           if (!slice) {
             error = "a data_in run refers to data command " +
-                    std::to_string(run["from"].get<uint64_t>()) + " did not send";
+                    std::to_string(run["from"].get<uint64_t>()) + " did not carry";
             return std::nullopt;
           }
           out.insert(out.end(), slice->begin(), slice->end());
@@ -215,9 +222,9 @@ std::optional<std::vector<uint8_t>> Decode(const nlohmann::json& value, const TS
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> DataInBytes(const nlohmann::json& value, const TSentData& sent,
-                                                std::string& error) {
-  return Decode(value, &sent, error);
+std::optional<std::vector<uint8_t>> DataInBytes(const nlohmann::json& value,
+                                                const TCarriedData& carried, std::string& error) {
+  return Decode(value, &carried, error);
 }
 
 bool DataInWellFormed(const nlohmann::json& value, std::string& error) {

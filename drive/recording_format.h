@@ -23,7 +23,8 @@
 // {"sha256": hex, "length": N}. data_in: hex, or for replies worth packing
 // {"length": N, "runs": [...]} where each run is a hex string, {"fill": "XX", "count": n}
 // (n bytes of one value) or {"from": S, "offset": O, "count": n} (bytes O..O+n-1 of the
-// data that command S sent, which the replay has seen go out again).
+// data command S carried: what it sent, which the replay has seen go out again, or for a
+// command that read, its reply as recorded; a read of memory read before refers to it).
 #pragma once
 
 #include <cstddef>
@@ -55,27 +56,31 @@ bool DataOutMatches(const nlohmann::json& recorded, std::span<const uint8_t> byt
 
 const char* DirectionName(uint8_t dir);  // kDirNone / kDirIn / kDirOut
 
-// The long data a session sent, kept so that replies repeating it can refer to it.
-class TSentData {
+// The long data a session's commands carried, kept so that replies repeating it can refer
+// to it: data sent, and replies of one 256-byte block or more.
+class TCarriedData {
  public:
   // Keeps data sent by command seq when it is long (over kDataOutHexLimit bytes).
-  void Add(uint64_t seq, std::span<const uint8_t> bytes);
-  // Bytes offset..offset+count-1 of the data command seq sent, or nothing.
+  void AddSent(uint64_t seq, std::span<const uint8_t> bytes);
+  // Keeps the reply of command seq when it holds a whole 256-byte block.
+  void AddReceived(uint64_t seq, std::span<const uint8_t> bytes);
+  // Bytes offset..offset+count-1 of the data command seq carried, or nothing.
   std::optional<std::span<const uint8_t>> Slice(uint64_t seq, uint64_t offset,
                                                 uint64_t count) const;
   // A kept 256-byte block equal to the bytes, as (seq, offset).
   std::optional<std::pair<uint64_t, uint64_t>> FindBlock(std::span<const uint8_t> bytes) const;
 
  private:
-  std::map<uint64_t, std::vector<uint8_t>> sent_;
+  void Keep(uint64_t seq, std::span<const uint8_t> bytes);
+  std::map<uint64_t, std::vector<uint8_t>> data_;
   std::unordered_multimap<std::string, std::pair<uint64_t, uint64_t>> blocks_;
 };
 
 // The recorded form of data the drive returned.
-nlohmann::ordered_json DataInJson(std::span<const uint8_t> bytes, const TSentData& sent);
+nlohmann::ordered_json DataInJson(std::span<const uint8_t> bytes, const TCarriedData& carried);
 // Decodes a data_in value; on failure returns nothing and says why in error.
-std::optional<std::vector<uint8_t>> DataInBytes(const nlohmann::json& value, const TSentData& sent,
-                                                std::string& error);
+std::optional<std::vector<uint8_t>> DataInBytes(const nlohmann::json& value,
+                                                const TCarriedData& carried, std::string& error);
 // Checks a data_in value's shape without the sent data (for parsing a whole recording).
 bool DataInWellFormed(const nlohmann::json& value, std::string& error);
 

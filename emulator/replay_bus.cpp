@@ -67,7 +67,7 @@ const TRecordedCommand* TReplayBus::Match(const std::string& device, const uint8
     if (c.device == device && c.cdb == sentCdb && c.direction == dir && c.length == length &&
         rec::DataOutMatches(c.dataOut, out)) {
       ++next_;
-      sent_.Add(c.seq, out);
+      carried_.AddSent(c.seq, out);
       return &c;
     }
     divergence_ = "replay: command " + std::to_string(seq) +
@@ -80,16 +80,18 @@ const TRecordedCommand* TReplayBus::Match(const std::string& device, const uint8
 }
 
 bool TReplayBus::FillDataIn(const TRecordedCommand& c, uint8_t* data, uint32_t length) {
-  if (c.dataIn.is_null() || data == nullptr) return true;
+  if (c.dataIn.is_null()) return true;
   std::string why;
-  const std::optional<std::vector<uint8_t>> bytes = rec::DataInBytes(c.dataIn, sent_, why);
+  const std::optional<std::vector<uint8_t>> bytes = rec::DataInBytes(c.dataIn, carried_, why);
   if (!bytes) {
     divergence_ = "replay: command " + std::to_string(c.seq) + ": " + why +
                   ". The replayed drive answers no more commands.";
     if (report_) report_(divergence_);
     return false;
   }
-  std::memcpy(data, bytes->data(), std::min<size_t>(bytes->size(), length));
+  // Kept as the recorder kept it, for later replies that refer to it.
+  carried_.AddReceived(c.seq, *bytes);
+  if (data != nullptr) std::memcpy(data, bytes->data(), std::min<size_t>(bytes->size(), length));
   return true;
 }
 

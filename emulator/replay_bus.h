@@ -67,7 +67,7 @@ class TReplayBus final : public TPassThroughPort, public TAspiPort {
   std::function<void(const std::string&)> report_;
   size_t next_ = 0;
   std::string divergence_;
-  rec::TSentData sent_;
+  rec::TCarriedData carried_;
   std::map<TDeviceHandle, std::string> names_;
   TEventHandle nextEvent_ = 1;
   // The sg-driver request that has not completed yet, with its recorded outcome (none

@@ -19,6 +19,16 @@ namespace tavo::test {
 
 namespace {
 
+// Keeps the backups in memory.
+struct TKeptInMemory final : TBackupStore {
+  std::vector<TDriveBackup> kept;
+  bool Keep(const TDriveBackup& backup, std::string& where) override {
+    kept.push_back(backup);
+    where = "memory";
+    return true;
+  }
+};
+
 void RunOn(TPassThroughPort* passThrough, TAspiPort* aspiPort, bool aspi, TVirtualClock& clock,
            TRecordingSink& sink, TSessionKind kind, TSessionRun& run) {
   TAtapiConfig config;
@@ -36,8 +46,11 @@ void RunOn(TPassThroughPort* passThrough, TAspiPort* aspiPort, bool aspi, TVirtu
       TFlashState state;
       TRecordingPort ui;
       TFlashEngine engine(state, atapi, EmbeddedImage(), ui, clock);
+      TKeptInMemory backups;
+      if (kind == TSessionKind::FlashWithBackup) engine.SetBackupStore(&backups);
       TConfirmingHooks hooks;
       if (RunStartup(engine, state, ui, hooks) == TStartupOutcome::Ready) engine.BitBtn2Click();
+      if (!backups.kept.empty()) run.backupSha256 = backups.kept.back().memorySha256;
       run.logs = ui.logs;
       run.verified = engine.LastRunVerified();
       run.facts = FactsOfRun(engine, "tavoflash-cli");

@@ -19,13 +19,15 @@ struct TSessionRun {
   std::vector<std::string> logs;      // the log lines, start-up notices included
   std::vector<std::string> messages;  // the drive layer's messages (and a replay's report)
   bool verified = false;
-  TRunFacts facts;         // the outcome of a flash session's run (nothing written when none ran)
-  uint64_t elapsedMs = 0;  // virtual time the session took
-  TCheckReport check;      // for check sessions
-  std::string recording;   // the recording a recorded session wrote
+  TRunFacts facts;           // the outcome of a flash session's run (nothing written when none ran)
+  uint64_t elapsedMs = 0;    // virtual time the session took
+  TCheckReport check;        // for check sessions
+  std::string recording;     // the recording a recorded session wrote
+  std::string backupSha256;  // FlashWithBackup: the memory SHA-256 of the backup kept
 };
 
-enum class TSessionKind { Flash, Check };
+// FlashWithBackup: the run keeps its backup in memory before it writes.
+enum class TSessionKind { Flash, FlashWithBackup, Check };
 
 // Records a session on one virtual drive of the profile.
 TSessionRun RecordSession(const TDriveProfile& profile, bool aspi,

@@ -244,6 +244,34 @@ TEST(Recording, LongDataIsDigestedAndRepeatedRepliesReferToIt) {
   EXPECT_GT(references, 100);  // the read-back of what was downloaded
 }
 
+// The backup reads the drive's memory twice: the second read's replies refer to the first's,
+// and the replay answers them with the same bytes, so it keeps the same backup.
+TEST(Recording, TheBackupsSecondReadReferToTheFirstAndReplayAlike) {
+  for (const bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "aspi" : "sptd");
+    const TSessionRun recorded =
+        RecordSession(*FindProfile("default"), aspi, TSessionKind::FlashWithBackup);
+    ASSERT_TRUE(recorded.verified);
+    ASSERT_FALSE(recorded.backupSha256.empty());
+    size_t memoryReads = 0;
+    size_t referring = 0;
+    for (const TRecordedCommand& c : ParseRecording(recorded.recording).commands) {
+      if (c.cdb.size() < 6 || c.cdb[0] != 0x5A || c.cdb[5] != 0x11) continue;
+      ++memoryReads;
+      if (c.dataIn.is_object() && c.dataIn.dump().find("\"from\"") != std::string::npos) {
+        ++referring;
+      }
+    }
+    // Both passes and the verification read memory: the second pass refers to the first
+    // all through, the verification to what was downloaded, more than half in all.
+    EXPECT_GT(referring, memoryReads / 2) << memoryReads << " memory reads";
+    const TSessionRun replayed = ReplaySession(recorded.recording, TSessionKind::FlashWithBackup);
+    EXPECT_TRUE(replayed.verified);
+    EXPECT_EQ(replayed.backupSha256, recorded.backupSha256);
+    EXPECT_LT(recorded.recording.size(), size_t{3} << 20);
+  }
+}
+
 TEST(Check, EveryProfileGetsItsVerdictWithReadingCommandsOnly) {
   const std::map<std::string, std::string> stops = {
       {"other-family", "Err:The firmware is not support this device!!(4)"},
