@@ -160,11 +160,7 @@ int RunCliFlash(TCliFlashParts& parts) {
     // Verified, current or newer: the classes that end in success.
     restartable = restartable && OutcomeExitStatus(outcome.result) == kExitVerified;
     if (outcome.result == TDriveResult::WrittenUnverified && k + 1 < items.size()) {
-      parts.report.Error("stopped",
-                         outcome.node +
-                             " was written but not verified: the remaining drives were left "
-                             "alone. Do not power off or restart the computer.",
-                         worst, false);
+      parts.report.Error("stopped", RemainingDrivesLeftText(outcome.node), worst, false);
       break;
     }
   }

@@ -11,11 +11,13 @@ namespace tavo {
 namespace {
 
 constexpr size_t kItemIdentityLength = 24;  // the item text's identity part before " "
+// What every text of a drive that may be mid-update says.
+constexpr const char* kKeepPowerOn = "Do not power off or restart the computer.";
 
 // What a run that may have written to the drive and did not verify left behind, by where
 // it stopped. Never advises a restart: the drive may be mid-update.
 std::string WrittenText(const TRunFacts& facts) {
-  const std::string keepOn = " Do not power off or restart the computer. ";
+  const std::string keepOn = std::string(" ") + kKeepPowerOn + " ";
   const std::string again = "run " + facts.program + " again";
   const std::string sameLine = "Run " + facts.program +
                                " again; if it stops at the same line, this image is not for "
@@ -176,6 +178,11 @@ std::string OutcomeText(const TRunFacts& facts) {
              ". Nothing that writes was sent to it.";
   }
   return {};
+}
+
+std::string RemainingDrivesLeftText(const std::string& node) {
+  return node + " was written but not verified: the remaining drives were left alone. " +
+         kKeepPowerOn;
 }
 
 std::string OutcomeSummary(const TRunFacts& facts) {

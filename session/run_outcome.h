@@ -82,6 +82,8 @@ bool ReportsImageRevision(const TRunFacts& facts);
 // One short paragraph: what happened, the drive's state, what to do. An outcome that leaves
 // the drive written and not verified never advises a restart.
 std::string OutcomeText(const TRunFacts& facts);
+// What --drive all says when it stops after the drive at node was written but not verified.
+std::string RemainingDrivesLeftText(const std::string& node);
 
 // A few words for a status bar or a journal summary ("Failed: drive unchanged", ...).
 std::string OutcomeSummary(const TRunFacts& facts);

@@ -22,6 +22,7 @@
 #include "flash/user_port.h"
 #include "session/drive_backup.h"
 #include "session/flight_recorder.h"
+#include "tests/support/memory_backup_store.h"
 #include "tests/support/virtual_rig.h"
 
 namespace {
@@ -204,16 +205,6 @@ BENCHMARK(BM_WholeRunAndItsBackup)
     ->ArgNames({"aspi", "backup", "normal"})
     ->Unit(benchmark::kMillisecond);
 
-// Keeps a backup in memory, for the keeper's benchmark.
-struct TMemoryStore final : tavo::TBackupStore {
-  std::vector<tavo::TDriveBackup> kept;
-  bool Keep(const tavo::TDriveBackup& backup, std::string& where) override {
-    kept.push_back(backup);
-    where = "memory";
-    return true;
-  }
-};
-
 // The keeper's share of a run: the container packed, both digests, the container and the
 // manifest written and flushed to disk (real time; the processor time is the program's).
 void BM_KeepOneBackup(benchmark::State& state) {
@@ -221,7 +212,7 @@ void BM_KeepOneBackup(benchmark::State& state) {
   tavo::test::TVirtualRig rig;
   rig.Attach({*tavo::FindProfile("default")});
   rig.StartUp();
-  TMemoryStore memory;
+  tavo::test::TMemoryBackupStore memory;
   rig.engine->SetBackupStore(&memory);
   rig.engine->BitBtn2Click();
   if (folder.Path().empty() || memory.kept.size() != 1) {

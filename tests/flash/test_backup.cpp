@@ -6,6 +6,7 @@
 
 #include "drive/recording_format.h"
 #include "tests/support/flash_fixture.h"
+#include "tests/support/memory_backup_store.h"
 
 namespace tavo::test {
 namespace {
@@ -13,23 +14,6 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-// Keeps the backups in memory; refuses when told to.
-struct TMemoryStore final : TBackupStore {
-  std::string skip;
-  std::string refuse;  // non-empty: Keep fails with this reason
-  std::vector<TDriveBackup> kept;
-  std::string SkipReason() const override { return skip; }
-  bool Keep(const TDriveBackup& backup, std::string& where) override {
-    if (!refuse.empty()) {
-      where = refuse;
-      return false;
-    }
-    kept.push_back(backup);
-    where = "/backups/" + std::to_string(kept.size()) + ".bin";
-    return true;
-  }
-};
 
 bool Writes(TCommandKind kind) {
   return kind == TCommandKind::WritePatch || kind == TCommandKind::FlashWrite;
@@ -52,7 +36,7 @@ class BackupTest : public FlashTest {
     EXPECT_EQ(Drive().Flash(), before_);
     EXPECT_TRUE(store_.kept.empty());
   }
-  TMemoryStore store_;
+  TMemoryBackupStore store_;
   std::vector<uint8_t> before_;
 };
 

@@ -12,22 +12,13 @@
 #include "flash/flash_engine.h"
 #include "image/firmware_image.h"
 #include "session/startup.h"
+#include "tests/support/memory_backup_store.h"
 #include "tests/support/recording.h"
 #include "tests/support/virtual_rig.h"
 
 namespace tavo::test {
 
 namespace {
-
-// Keeps the backups in memory.
-struct TKeptInMemory final : TBackupStore {
-  std::vector<TDriveBackup> kept;
-  bool Keep(const TDriveBackup& backup, std::string& where) override {
-    kept.push_back(backup);
-    where = "memory";
-    return true;
-  }
-};
 
 void RunOn(TPassThroughPort* passThrough, TAspiPort* aspiPort, bool aspi, TVirtualClock& clock,
            TRecordingSink& sink, TSessionKind kind, TSessionRun& run) {
@@ -46,7 +37,7 @@ void RunOn(TPassThroughPort* passThrough, TAspiPort* aspiPort, bool aspi, TVirtu
       TFlashState state;
       TRecordingPort ui;
       TFlashEngine engine(state, atapi, EmbeddedImage(), ui, clock);
-      TKeptInMemory backups;
+      TMemoryBackupStore backups;
       if (kind == TSessionKind::FlashWithBackup) engine.SetBackupStore(&backups);
       TConfirmingHooks hooks;
       if (RunStartup(engine, state, ui, hooks) == TStartupOutcome::Ready) engine.BitBtn2Click();
